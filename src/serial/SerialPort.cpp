@@ -1,0 +1,148 @@
+#include "serial/SerialPort.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+namespace veltra {
+namespace {
+
+std::uint32_t Millis(int ms) { return static_cast<std::uint32_t>(std::max(ms, 0)); }
+
+// The product's 256 ms total is 1 ms for each of the 255 bytes a read asks
+// for plus 1 ms; a shorter total (tests only) goes into the constant alone.
+// Writes get 1 ms a byte plus 10 ms.
+platform::CommTimeouts ToCommTimeouts(const ReadTimeouts& read) {
+    platform::CommTimeouts t;
+    t.ReadIntervalTimeout = Millis(read.intervalMs);
+    const std::uint32_t total = Millis(read.totalMs);
+    if (total > SerialPort::kMaxChunk) {
+        t.ReadTotalTimeoutMultiplier = 1;
+        t.ReadTotalTimeoutConstant = total - static_cast<std::uint32_t>(SerialPort::kMaxChunk);
+    } else {
+        t.ReadTotalTimeoutConstant = total;
+    }
+    t.WriteTotalTimeoutMultiplier = 1;
+    t.WriteTotalTimeoutConstant = 10;
+    return t;
+}
+
+}  // namespace
+
+SerialPort::SerialPort(Operator& op) : op_(op), deviceName_(DefaultDeviceName) {}
+
+SerialPort::~SerialPort() = default;
+
+bool SerialPort::OpenPort(const std::string& portName, const std::string& settings) {
+    try {
+        // The window never opens over an open port; should it happen anyway,
+        // the old handle goes first, so it neither leaks nor locks out this open.
+        if (PortHandle_.Valid()) platform::CloseHandle(PortHandle_);
+
+        PortHandle_ = platform::CreateFileA(deviceName_(portName));
+        if (!PortHandle_.Valid()) {
+            op_.ShowMessage(
+                Message{"Com Port " + portName + " недоступен. Установите нужный порт.", MessageIcon::Warning, {}});
+            return false;
+        }
+        // Timeouts before line settings, as the port has always been set up.
+        if (!platform::SetCommTimeouts(PortHandle_, ToCommTimeouts(timeouts_))) {
+            return SetupFailed("Unable to set timeouts for port " + portName);
+        }
+        platform::Dcb dcb{};  // what the settings text does not name stays off
+        if (!platform::BuildCommDCBA(settings, dcb)) {
+            return SetupFailed("Unable to build Comm DCB " + settings);
+        }
+        if (!platform::SetCommState(PortHandle_, dcb)) {
+            return SetupFailed("Unable to set Comm DCB " + settings);
+        }
+        return true;
+    } catch (...) {
+        platform::CloseHandle(PortHandle_);
+        return false;
+    }
+}
+
+bool SerialPort::SetupFailed(const std::string& what) {
+    const std::uint32_t code = platform::GetLastError();
+    op_.ShowMessage(Message{what + " Error: " + std::to_string(code), MessageIcon::None, {}});
+    platform::CloseHandle(PortHandle_);
+    return false;
+}
+
+int SerialPort::ClosePort() {
+    // The handle is invalid after this, where the original design kept the
+    // old value: a POSIX descriptor number is handed to the next file the
+    // process opens, so a later read or write through the old number could
+    // touch a stranger's file. Closing a port that was never opened releases
+    // nothing.
+    return platform::CloseHandle(PortHandle_);
+}
+
+ByteString SerialPort::ReadPort() {
+    const auto start = std::chrono::steady_clock::now();
+    ByteString received;
+    try {
+        std::size_t count = 0;
+        // Only the count matters: a failed read still hands over what it got.
+        platform::ReadFile(PortHandle_, PortBuffer_.data(), kMaxChunk, count);
+        received.assign(reinterpret_cast<const char*>(PortBuffer_.data()), count);
+    } catch (...) {
+        received.clear();
+    }
+    if (received.empty()) {
+        FlushPort();
+        // Guarantee against spinning: a read that ends empty, for whatever
+        // reason (silence, a failed read, a port that has gone, a closed or
+        // never-opened port), lasts its whole total deadline. Every protocol
+        // loop above calls ReadPort until it is satisfied, so an empty read
+        // that returned at once would turn such a loop into a busy one.
+        try {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(Millis(timeouts_.totalMs)));
+        } catch (...) {
+        }
+    }
+    return received;
+}
+
+std::int16_t SerialPort::WritePort(const ByteString& data) {
+    try {
+        if (data.size() > kMaxChunk) {
+            // Consecutive pieces of 255 bytes, the last one shorter, in order:
+            // the same as writing the first 255 and then the rest again, without
+            // a recursion as deep as the data is long. Their counts are dropped.
+            for (std::size_t at = 0; at < data.size(); at += kMaxChunk) {
+                WritePiece(data.data() + at, std::min(kMaxChunk, data.size() - at));
+            }
+            return 0;
+        }
+        return WritePiece(data.data(), data.size());
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::int16_t SerialPort::WritePiece(const char* bytes, std::size_t length) {
+    if (length > 0) std::memcpy(PortBuffer_.data(), bytes, length);
+    std::size_t written = 0;
+    // Only the count matters: a failed write reports what went out before it.
+    platform::WriteFile(PortHandle_, PortBuffer_.data(), length, written);
+    return static_cast<std::int16_t>(written);
+}
+
+void SerialPort::FlushPort() { platform::FlushFileBuffers(PortHandle_); }
+
+bool SerialPort::IsOpen() const { return PortHandle_.Valid(); }
+
+void SerialPort::SetDeviceNameMap(DeviceNameMap map) {
+    deviceName_ = map ? std::move(map) : DeviceNameMap{DefaultDeviceName};
+}
+
+void SerialPort::SetReadTimeouts(ReadTimeouts timeouts) {
+    timeouts_ = timeouts;
+    if (PortHandle_.Valid()) platform::SetCommTimeouts(PortHandle_, ToCommTimeouts(timeouts_));
+}
+
+}  // namespace veltra

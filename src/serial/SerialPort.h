@@ -1,0 +1,61 @@
+#pragma once
+// The tool's only access to the serial line: one port, synchronous and blocking
+// with fixed timeouts, no framing, no retries. Faults never raise: they end the
+// operation with a neutral result (false, "", 0).
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "serial/ByteString.h"
+#include "serial/Operator.h"
+#include "serial/PortPlatform.h"
+
+namespace veltra {
+
+// How long one read may wait. The product always runs with the defaults; tests
+// of the slow service operations may shorten them.
+struct ReadTimeouts {
+    int intervalMs = 20;  // silence after a byte that ends a read
+    int totalMs = 256;    // 1 ms for each of the 255 bytes asked for, plus 1 ms
+};
+
+// "COMn:" -> the device node of the platform ("/dev/ttyS<n-1>" on Linux).
+std::string DefaultDeviceName(const std::string& portName);
+
+class SerialPort {
+public:
+    static constexpr std::size_t kMaxChunk = 255;  // bytes per read and per write call
+
+    explicit SerialPort(Operator& op);
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    bool OpenPort(const std::string& portName, const std::string& settings);
+    int ClosePort();
+    ByteString ReadPort();
+    std::int16_t WritePort(const ByteString& data);
+    void FlushPort();
+
+    bool IsOpen() const;
+
+    using DeviceNameMap = std::function<std::string(const std::string& portName)>;
+    void SetDeviceNameMap(DeviceNameMap map);
+    void SetReadTimeouts(ReadTimeouts timeouts);
+
+private:
+    // Shows the box of a failed setup step with the platform's error code and
+    // releases the port; always false.
+    bool SetupFailed(const std::string& what);
+    // One platform write of at most kMaxChunk bytes through PortBuffer.
+    std::int16_t WritePiece(const char* bytes, std::size_t length);
+
+    Operator& op_;
+    DeviceNameMap deviceName_;
+    ReadTimeouts timeouts_;
+    PortHandle PortHandle_;
+    std::array<std::uint8_t, 256> PortBuffer_{};
+};
+
+}  // namespace veltra
