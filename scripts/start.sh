@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release
-echo "Built the port module and its tests; the window comes next."
+cmake --build --preset release --target boot-loader-veltra
+exec ./build/release/src/boot-loader-veltra "$@"

@@ -1,0 +1,12 @@
+#include <QApplication>
+
+#include "app/EventWiring.h"
+#include "console/frmSerial.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    frmSerial window;
+    WireEvents(window);
+    window.show();
+    return app.exec();
+}

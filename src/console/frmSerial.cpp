@@ -1,0 +1,86 @@
+#include "console/frmSerial.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+#include "console/ProgramIcon.h"
+
+frmSerial::frmSerial(QWidget* parent) : QWidget(parent) {
+    // A fixed single border: no maximise or minimise button, no resizing.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setObjectName(QStringLiteral("frmSerial"));
+    setWindowTitle(QStringLiteral("Boot Loader Veltra"));
+    setWindowIcon(ProgramIcon());
+    setFixedSize(kClientWidth, kClientHeight);
+
+    BuildControls();
+    FindControls();
+    LayOutWorkingArea();
+    Form_Load();
+}
+
+frmSerial::~frmSerial() = default;
+
+void frmSerial::SetDialogs(DialogSeam* dialogs) {
+    dialogs_ = dialogs == nullptr ? &qtDialogs_ : dialogs;
+}
+
+void frmSerial::ShowMessage(const veltra::Message& message) {
+    dialogs_->Message(this, message);
+}
+
+bool frmSerial::AskRetry(const std::string& text) {
+    return dialogs_->RetryCancel(this, QString::fromStdString(text));
+}
+
+std::string frmSerial::AskOpenFileName(const std::string& title, const std::string& filter) {
+    return dialogs_->OpenFileName(this, QString::fromStdString(title), QString::fromStdString(filter))
+        .toStdString();
+}
+
+// The long operations hold the window's thread, so each write is painted at
+// once rather than when the event loop next runs.
+void frmSerial::SetStatusLine(const std::string& text) {
+    ui_.l221->setText(QString::fromStdString(text));
+    ui_.l221->repaint();
+}
+
+void frmSerial::SetFileNameCaption(const std::string& text) {
+    ui_.filename->setText(QString::fromStdString(text));
+    ui_.filename->repaint();
+}
+
+void frmSerial::SetTrafficLog(const std::string& text) {
+    ui_.txtRec->setPlainText(QString::fromStdString(text));
+    ui_.txtRec->repaint();
+}
+
+void frmSerial::SetReplyBox(const std::string& text) {
+    ui_.T22->setText(QString::fromStdString(text));
+    ui_.T22->repaint();
+}
+
+int frmSerial::ProgressMaximum() const {
+    return ui_.ProgressBar1->maximum();
+}
+
+void frmSerial::SetProgressMaximum(int maximum) {
+    ui_.ProgressBar1->setMaximum(maximum);
+}
+
+void frmSerial::SetProgressValue(int value) {
+    ui_.ProgressBar1->setValue(value);
+}
+
+bool frmSerial::EepromChecked() const {
+    return ui_.EEPROM->checkState() != Qt::Unchecked;
+}
+
+std::string frmSerial::OptionText(int box) const {
+    if (box < 1 || box > static_cast<int>(ui_.ob.size())) return {};
+    return ui_.ob[static_cast<std::size_t>(box - 1)]->text().toStdString();
+}

@@ -1,0 +1,71 @@
+// Start-up and the operator's open and close of the port.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <exception>
+#include <system_error>
+
+#include "console/CircleShape.h"
+#include "console/frmSerial.h"
+
+namespace {
+
+const char* const kLineSettings = "19200,n,8,1";
+const int kPortCount = 9;
+
+void ResetNetworkList(QComboBox& list) {
+    list.clear();
+    list.addItem(QStringLiteral("0"));
+    list.setCurrentIndex(0);
+}
+
+}  // namespace
+
+void frmSerial::Form_Load() {
+    ResetNetworkList(*ui_.CmbNet);
+    try {
+        for (int n = 1; n <= kPortCount; ++n) ui_.CmbPort->addItem(QStringLiteral("COM%1:").arg(n));
+        ui_.CmbPort->setCurrentIndex(0);
+    } catch (const std::system_error& e) {
+        ShowMessage({e.what(), veltra::MessageIcon::Critical, "Error#" + std::to_string(e.code().value())});
+    } catch (const std::exception& e) {
+        ShowMessage({e.what(), veltra::MessageIcon::Critical, "Error#0"});
+    }
+}
+
+void frmSerial::BTNOpenCom_Click() {
+    // The entry at the list's selection, never typed text: the list is not editable.
+    const QString portName = ui_.CmbPort->itemText(ui_.CmbPort->currentIndex());
+    if (!port_.OpenPort(portName.toStdString(), kLineSettings)) {
+        // The port has already shown why; this names the port that failed.
+        ShowMessage({(portName + QStringLiteral(" Not available!")).toStdString(), veltra::MessageIcon::None, ""});
+        return;
+    }
+    SwitchTags();
+    ui_.BTNOpenCom->setEnabled(false);
+    SetTrafficLog("");
+    SetTrafficLog("Start!  ");
+    SetTrafficLog("Start!  Ok!     ");
+}
+
+void frmSerial::BTNCloseCom_Click() {
+    port_.ClosePort();  // closing a port that is not open is harmless
+    CloseAllTags();
+    ui_.BTNOpenCom->setEnabled(true);
+    ResetNetworkList(*ui_.CmbNet);
+
+    const QString noData = QStringLiteral("Нет данных");
+    ui_.sn->setText(QStringLiteral("0"));
+    ui_.vv->setText(QStringLiteral("--------"));
+    for (QLabel* readOut : {ui_.tek, ui_.temp, ui_.uroven, ui_.lo, ui_.hi, ui_.ne}) readOut->setText(noData);
+
+    ui_.ProgressBar1->setValue(0);
+    ui_.MsgCom->setText(QString());
+    ui_.netdev->setText(QStringLiteral("Устройства не определены"));
+    ui_.Pic->SetFillColor(Qt::yellow);
+    // The firmware file is opened and closed by each operation that reads it,
+    // so no file is left open here to close.
+}
