@@ -1,0 +1,153 @@
+#include "sim/SimDevice.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "sim/ReplySender.h"
+
+namespace veltra::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// 10 bits a byte on the line: start bit, 8 data bits, stop bit.
+Clock::duration ByteTime(const DeviceOptions& options) {
+    if (!options.paceLine || options.baud <= 0) return Clock::duration::zero();
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / options.baud));
+}
+
+// Bytes the program wrote that are still on their way over the line.
+struct InFlight {
+    Clock::time_point arrives;
+    ByteString bytes;
+};
+
+timespec Until(Clock::time_point deadline, Clock::time_point now) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(deadline - now, Clock::duration::zero()));
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+    ts.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+    return ts;
+}
+
+std::optional<Clock::time_point> Earliest(std::optional<Clock::time_point> a, std::optional<Clock::time_point> b) {
+    if (!a) return b;
+    if (!b) return a;
+    return std::min(*a, *b);
+}
+
+}  // namespace
+
+SimDevice::SimDevice(std::shared_ptr<Personality> personality, DeviceOptions options)
+    : personality_(std::move(personality)), options_(options) {
+    stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+    const int flags = ::fcntl(pty_.MasterFd(), F_GETFL);
+    ::fcntl(pty_.MasterFd(), F_SETFL, flags | O_NONBLOCK);
+    thread_ = std::thread([this] { Run(); });
+}
+
+SimDevice::~SimDevice() {
+    Stop();
+    ::close(stopFd_);
+}
+
+const std::string& SimDevice::Path() const { return pty_.SlavePath(); }
+
+ByteString SimDevice::Received() const {
+    std::lock_guard lock(recordMutex_);
+    return received_;
+}
+
+bool SimDevice::WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(recordMutex_);
+    recordChanged_.wait_for(lock, timeout, [&] { return received_.size() >= count || stopped_; });
+    return received_.size() >= count;
+}
+
+void SimDevice::Stop() {
+    std::lock_guard lock(stopMutex_);
+    if (!thread_.joinable()) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stopFd_, &one, sizeof one);
+    thread_.join();
+}
+
+void SimDevice::Record(const ByteString& bytes) {
+    {
+        std::lock_guard lock(recordMutex_);
+        received_ += bytes;
+    }
+    recordChanged_.notify_all();
+}
+
+void SimDevice::MarkStopped() {
+    {
+        std::lock_guard lock(recordMutex_);
+        stopped_ = true;
+    }
+    recordChanged_.notify_all();
+}
+
+void SimDevice::Run() {
+    const int master = pty_.MasterFd();
+    const Clock::duration byteTime = ByteTime(options_);
+    ReplySender sender(byteTime);
+    std::deque<InFlight> inFlight;
+    Clock::time_point receiveLineFree{};
+
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        while (!inFlight.empty() && inFlight.front().arrives <= now) {
+            const ByteString bytes = std::move(inFlight.front().bytes);
+            inFlight.pop_front();
+            const Reply reply = personality_->OnBytes(bytes);
+            Record(bytes);  // after the personality, so that a waiter finds its state up to date
+            sender.Queue(reply, now);
+        }
+        if (sender.Pump(master, now) == ReplySender::Result::LineGone) break;
+
+        const auto deadline = Earliest(inFlight.empty() ? std::nullopt : std::optional(inFlight.front().arrives), sender.NextDue());
+        pollfd fds[2] = {
+            {master, static_cast<short>(POLLIN | (sender.WaitingForRoom() ? POLLOUT : 0)), 0},
+            {stopFd_, POLLIN, 0},
+        };
+        timespec wait{};
+        if (deadline) wait = Until(*deadline, Clock::now());
+        if (::ppoll(fds, 2, deadline ? &wait : nullptr, nullptr) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[1].revents != 0) break;
+        if (fds[0].revents & POLLOUT) sender.RoomAvailable();
+        if (fds[0].revents & POLLIN) {
+            char buffer[4096];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n < 0 && errno != EAGAIN && errno != EINTR) break;  // EIO: nobody holds the slave
+            if (n == 0) break;
+            if (n > 0) {
+                now = Clock::now();
+                const auto count = static_cast<std::size_t>(n);
+                // Over a paced line the last of these bytes arrives only after all
+                // of them have crossed it, behind whatever was still crossing.
+                receiveLineFree = std::max(receiveLineFree, now) + byteTime * static_cast<Clock::rep>(count);
+                inFlight.push_back({receiveLineFree, ByteString(buffer, count)});
+            }
+        } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            break;
+        }
+    }
+    MarkStopped();
+}
+
+}  // namespace veltra::sim

@@ -1,0 +1,60 @@
+#pragma once
+// The simulated device: plays a personality at the far end of a real
+// pseudo-terminal, on a thread of its own. The program under test opens Path()
+// as it would open a serial device.
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "serial/ByteString.h"
+#include "sim/Personality.h"
+#include "sim/PtyPair.h"
+
+namespace veltra::sim {
+
+struct DeviceOptions {
+    bool paceLine = false;  // play the line rate: every byte takes 10 bits at `baud`, both ways
+    int baud = 19200;
+};
+
+class SimDevice {
+public:
+    // Throws std::system_error when no pseudo-terminal or stop descriptor can be had.
+    explicit SimDevice(std::shared_ptr<Personality> personality, DeviceOptions options = {});
+    ~SimDevice();  // Stop()
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    const std::string& Path() const;  // the slave path the program opens
+    // Every byte received so far (a copy). Bytes count as received once the
+    // personality has taken them, so its accessors already reflect them.
+    ByteString Received() const;
+    // True once `count` bytes have been received; false after the timeout, or
+    // at once when the device has stopped short of them.
+    bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+    void Stop();  // clean and prompt, also in the middle of a pause; idempotent
+
+private:
+    void Run();
+    void Record(const ByteString& bytes);
+    void MarkStopped();
+
+    std::shared_ptr<Personality> personality_;
+    DeviceOptions options_;
+    PtyPair pty_;
+    int stopFd_ = -1;
+
+    mutable std::mutex recordMutex_;
+    mutable std::condition_variable recordChanged_;
+    ByteString received_;
+    bool stopped_ = false;
+
+    std::mutex stopMutex_;  // one Stop() joins, the others find it done
+    std::thread thread_;
+};
+
+}  // namespace veltra::sim
