@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target boot-loader-veltra
+cmake --build --preset release --target boot-loader-veltra veltra-sim
 exec ./build/release/src/boot-loader-veltra "$@"

@@ -21,6 +21,7 @@ void OnClick(frmSerial& window, const char* button, void (frmSerial::*handler)()
 void WireEvents(frmSerial& window) {
     OnClick(window, "BTNOpenCom", &frmSerial::BTNOpenCom_Click);
     OnClick(window, "BTNCloseCom", &frmSerial::BTNCloseCom_Click);
-    // The file choice, the download and the service operations join here as
-    // their handlers arrive: Command1, go, Start, pos1 and crypt.
+    OnClick(window, "Command1", &frmSerial::Command1_Click);
+    OnClick(window, "go", &frmSerial::go_Click);
+    OnClick(window, "pos1", &frmSerial::pos1_Click);
 }

@@ -4,6 +4,7 @@
 // operations read and write. Every handler runs to its end on the window's
 // thread.
 #include <array>
+#include <chrono>
 #include <string>
 
 #include <QWidget>
@@ -13,6 +14,7 @@
 #include "firmware/FirmwareChoice.h"
 #include "serial/ByteString.h"
 #include "serial/Operator.h"
+#include "protocol/WakeUp.h"
 #include "serial/SerialPort.h"
 
 class CircleShape;
@@ -39,6 +41,9 @@ public:
     void Form_Load();
     void BTNOpenCom_Click();
     void BTNCloseCom_Click();
+    void Command1_Click();  // choose the firmware file
+    void go_Click();        // download it through the device's own loader
+    void pos1_Click();      // send the fixed test block
 
     // Control groups: a control's "Tag" read as a number is its group.
     void SwitchTags();    // inverts Enabled of every control with 8 < group < 130
@@ -46,6 +51,9 @@ public:
 
     // The dialogs the window shows; tests put in their own. Not owned.
     void SetDialogs(DialogSeam* dialogs);
+    // How long a loader is woken before the operator is asked whether to keep
+    // waiting; tests shorten it.
+    void SetWakePatience(std::chrono::milliseconds patience) { wakePatience_ = patience; }
 
     // Window state for the whole run.
     veltra::SerialPort& Port() { return port_; }
@@ -104,4 +112,5 @@ private:
     veltra::SerialPort port_{*this};
     veltra::ByteString wrs;  // the request buffer every exchange builds its request in
     veltra::FirmwareChoice firmware_;
+    std::chrono::milliseconds wakePatience_ = veltra::kWakePatience;
 };

@@ -28,30 +28,11 @@
 #include "console/QtDialogs.h"
 #include "console/frmSerial.h"
 #include "sim/PtyPair.h"
+#include "window/support/RecordingDialogs.h"
 
 Q_DECLARE_METATYPE(veltra::MessageIcon)
 
 namespace {
-
-// Records every dialog the window asks for and answers from scripted queues.
-class RecordingDialogs : public DialogSeam {
-public:
-    void Message(QWidget*, const veltra::Message& message) override { messages.push_back(message); }
-    bool RetryCancel(QWidget*, const QString& text) override {
-        retryQuestions.push_back(text);
-        return retryAnswer;
-    }
-    QString OpenFileName(QWidget*, const QString& title, const QString& filter) override {
-        fileDialogs.push_back(title + "|" + filter);
-        return fileAnswer;
-    }
-
-    std::vector<veltra::Message> messages;
-    std::vector<QString> retryQuestions;
-    std::vector<QString> fileDialogs;
-    bool retryAnswer = false;
-    QString fileAnswer;
-};
 
 // A shown window with its events wired, its dialogs recorded and its ports
 // mapped: "COM1:" to a pseudo-terminal when one is given, every other name to

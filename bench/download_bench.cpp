@@ -1,0 +1,83 @@
+// A 32 KiB download through the simulated device's loader with the line paced
+// at 19200 baud and the product's read timeouts. Prints the wall time, the CPU
+// time and the ratio of the wall time to the protocol's floor: for each block,
+// the frame and its reply on the line plus the 20 ms of silence that ends a read.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "loader/Download.h"
+#include "sim/LoaderDevice.h"
+#include "sim/SimDevice.h"
+
+namespace {
+
+class QuietOperator : public veltra::Operator {
+public:
+    void ShowMessage(const veltra::Message& m) override { std::printf("message: %s\n", m.text.c_str()); }
+    bool AskRetry(const std::string&) override { return false; }
+    std::string AskOpenFileName(const std::string&, const std::string&) override { return {}; }
+    void SetStatusLine(const std::string& text) override { status = text; }
+    void SetFileNameCaption(const std::string&) override {}
+    void SetTrafficLog(const std::string&) override {}
+    void SetReplyBox(const std::string&) override {}
+    int ProgressMaximum() const override { return maximum; }
+    void SetProgressMaximum(int m) override { maximum = m; }
+    void SetProgressValue(int) override {}
+    bool EepromChecked() const override { return false; }
+    std::string OptionText(int) const override { return "0"; }
+
+    std::string status;
+    int maximum = 100;
+};
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+}  // namespace
+
+int main() {
+    constexpr std::size_t kFileSize = 32 * 1024;
+    const std::string path = (std::filesystem::temp_directory_path() / "veltra-download-bench.bin").string();
+    {
+        std::string content(kFileSize, '\0');
+        for (std::size_t i = 0; i < kFileSize; ++i) content[i] = static_cast<char>(i * 7 % 253);
+        std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+    }
+
+    auto loader = std::make_shared<veltra::sim::LoaderDevice>();
+    veltra::sim::SimDevice device(loader, veltra::sim::DeviceOptions{true, 19200});
+    QuietOperator op;
+    veltra::SerialPort port(op);
+    port.SetDeviceNameMap([&](const std::string&) { return device.Path(); });
+    if (!port.OpenPort("COM3:", "19200,n,8,1")) return 1;
+    veltra::ByteString wrs;
+    veltra::FirmwareChoice choice{path, std::filesystem::temp_directory_path().string() + "/",
+                                  static_cast<std::int64_t>(kFileSize)};
+    op.maximum = static_cast<int>(kFileSize);
+
+    const double cpuStart = CpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    veltra::RunDownload(port, op, wrs, choice);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = CpuSeconds() - cpuStart;
+
+    const std::size_t blocks = loader->Frames().size();
+    const double byteTime = 10.0 / 19200.0;
+    const double floor = static_cast<double>(blocks) * ((67 + 4) * byteTime + 0.020);
+    std::printf("status: %s\n", op.status.c_str());
+    std::printf("blocks: %zu\nwall: %.2f s\ncpu: %.3f s (%.1f%% of wall; includes the simulated device's thread)\n",
+                blocks, wall, cpu, 100.0 * cpu / wall);
+    std::printf("floor: %.2f s\nwall / floor: %.3f\n", floor, wall / floor);
+    std::filesystem::remove(path);
+    return op.status == "Successful - " + std::to_string((kFileSize / 64 + 1) * 64) + " Bytes" ? 0 : 1;
+}

@@ -1,0 +1,93 @@
+#include "sim/CommandLine.h"
+
+#include <stdexcept>
+
+namespace veltra::sim {
+
+const char* const kSimUsage =
+    "usage: veltra-sim [options]\n"
+    "Plays the measuring device at the far end of a pseudo-terminal published as\n"
+    "a serial device, so that the program can be tried without hardware.\n"
+    "\n"
+    "  --port COMn:            port of the program's list to appear on (default COM3:,\n"
+    "                          i.e. /dev/ttyS2; a device node there is moved aside\n"
+    "                          and put back at the end; needs root)\n"
+    "  --rom                   play the microcontroller's ROM bootloader instead of\n"
+    "                          the device's own loader\n"
+    "  --handshake-attempt N   answer the wake-up 0x7F only on attempt N\n"
+    "  --refuse-block K        refuse block K (loader only)\n"
+    "  --split-block K         answer block K in two pieces, 80 ms apart (loader only)\n"
+    "  --silent-from K         answer nothing from block K on (loader only)\n"
+    "  --garbage-block K       answer block K with garbage (loader only)\n"
+    "  --pace                  play the 19200 baud line timing\n"
+    "  --save FILE             at the end write what was loaded: the data of the\n"
+    "                          accepted blocks (whole blocks, the last one padded),\n"
+    "                          or with --rom the memory 0x04000..0x27FFF\n"
+    "  --help                  this text\n"
+    "\n"
+    "Ctrl-C or SIGTERM ends it and restores the device name.\n";
+
+namespace {
+
+int Count(const std::string& option, const char* text) {
+    std::size_t used = 0;
+    int value = 0;
+    try {
+        value = std::stoi(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || text[used] != '\0' || value < 1) {
+        throw std::invalid_argument(option + " wants a whole number from 1 up, not \"" + text + "\"");
+    }
+    return value;
+}
+
+}  // namespace
+
+SimCommand ParseSimCommand(int argc, const char* const* argv) {
+    SimCommand command;
+    bool loaderOnly = false;
+    std::string loaderOption;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const auto value = [&]() -> const char* {
+            if (i + 1 >= argc) throw std::invalid_argument(option + " wants a value");
+            return argv[++i];
+        };
+        const auto block = [&](int& field) {
+            field = Count(option, value());
+            loaderOnly = true;
+            loaderOption = option;
+        };
+        if (option == "--help" || option == "-h") {
+            command.help = true;
+        } else if (option == "--port") {
+            command.port = value();
+        } else if (option == "--rom") {
+            command.rom = true;
+        } else if (option == "--handshake-attempt") {
+            command.loader.handshakeAttempt = Count(option, value());
+            command.romOptions.syncAttempt = command.loader.handshakeAttempt;
+        } else if (option == "--refuse-block") {
+            block(command.loader.refuseBlock);
+        } else if (option == "--split-block") {
+            block(command.loader.splitBlock);
+        } else if (option == "--silent-from") {
+            block(command.loader.silentFromBlock);
+        } else if (option == "--garbage-block") {
+            block(command.loader.garbageBlock);
+        } else if (option == "--pace") {
+            command.device.paceLine = true;
+            command.device.baud = 19200;
+        } else if (option == "--save") {
+            command.saveFile = value();
+        } else {
+            throw std::invalid_argument("unknown option " + option);
+        }
+    }
+    if (command.rom && loaderOnly) throw std::invalid_argument(loaderOption + " is for the device's loader, not with --rom");
+    return command;
+}
+
+}  // namespace veltra::sim

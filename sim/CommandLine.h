@@ -1,0 +1,27 @@
+#pragma once
+// The options of the veltra-sim executable.
+#include <optional>
+#include <string>
+
+#include "sim/LoaderDevice.h"
+#include "sim/RomBootloaderDevice.h"
+#include "sim/SimDevice.h"
+
+namespace veltra::sim {
+
+struct SimCommand {
+    bool help = false;
+    std::string port = "COM3:";
+    bool rom = false;
+    LoaderOptions loader;
+    RomOptions romOptions;
+    DeviceOptions device;
+    std::string saveFile;  // "" = do not save
+};
+
+extern const char* const kSimUsage;
+
+// Throws std::invalid_argument with a message naming the bad option.
+SimCommand ParseSimCommand(int argc, const char* const* argv);
+
+}  // namespace veltra::sim

@@ -1,0 +1,89 @@
+#pragma once
+// The microcontroller's ROM USART bootloader, as far as the flashing uses it:
+// 0x7F synchronisation, then commands as code + complement (Erase Memory,
+// Write Memory, Go), address and data frames with XOR checksums, answered 0x79
+// (acknowledge) or 0x1F (refusal). Memory is modelled over [kMemoryStart,
+// kMemoryEnd) and holds the old firmware (kFactoryByte) until erased or written.
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "sim/Personality.h"
+
+namespace veltra::sim {
+
+struct RomOptions {
+    int syncAttempt = 1;           // answer 0x7F on this attempt
+    ByteString earlyReply{};       // reply to earlier attempts ("" = silence), e.g. "\x00\x79"
+    ByteString syncReply{"\x79"};  // e.g. "\x79\x00"
+    int refuseWriteCommand = 0;    // the n-th Write Memory command (1-based) is answered 0x1F, but the device goes on as if it took it
+    int refuseAddressFrame = 0;    // the n-th address frame is answered 0x1F, the device goes on as if it took it
+    int refuseDataFrame = 0;       // the n-th data frame is answered 0x1F and not written
+    bool silentAfterSync = false;  // acknowledges the sync, then never answers again
+};
+
+// One frame after the sync, as the bootloader understood it.
+struct RomFrame {
+    enum class Kind { Command, EraseParameter, Address, Data };
+    Kind kind;
+    ByteString bytes;            // as received
+    bool acknowledged;           // answered 0x79
+    std::uint32_t address = 0;   // Address and Data frames: where the write goes
+};
+
+class RomBootloaderDevice : public Personality {
+public:
+    static constexpr std::uint32_t kMemoryStart = 0x4000, kMemoryEnd = 0x28000;  // modelled range [start, end)
+    static constexpr std::uint8_t kFactoryByte = 0x5A;  // what memory holds before any erase ("old firmware")
+    static constexpr std::uint32_t kEepromStart = 0x4000, kEepromEnd = 0x4800;
+    static constexpr std::uint32_t kOptionStart = 0x4800, kOptionEnd = 0x4880;
+    static constexpr std::uint32_t kProgramStart = 0x8000;
+
+    explicit RomBootloaderDevice(RomOptions options = {});
+
+    // Throws std::out_of_range outside the modelled range.
+    ByteString Memory(std::uint32_t address, std::size_t length) const;
+    int SyncAttempts() const;
+    int GlobalErases() const;  // 0x43 0xBC then 0xFF 0x00: program area 0x8000.. and option bytes erased to 0x00
+    int EepromErases() const;  // 0x43 0xBC then 0xEE 0x11: EEPROM area 0x4000..0x47FF erased to 0x00
+    std::vector<ByteString> Frames() const;  // every command/address/data frame after the sync, as received
+    std::vector<RomFrame> Log() const;       // the same frames, with what the bootloader made of them
+    bool GoReceived() const;
+
+    Reply OnBytes(const ByteString& bytes) override;
+
+private:
+    enum class Stage { Asleep, Command, EraseParameter, WriteAddress, WriteData, AfterGo, Hung };
+    struct Answer {
+        std::uint8_t byte;
+        bool resynchronise;  // a bad frame: drop the rest of this arrival, wait for a command
+    };
+
+    // The rest are called with mutex_ held.
+    std::size_t FrameLength() const;
+    Answer TakeFrame(const ByteString& frame);
+    Answer TakeCommand(const ByteString& frame);
+    Answer TakeEraseParameter(const ByteString& frame);
+    Answer TakeAddress(const ByteString& frame);
+    Answer TakeData(const ByteString& frame);
+    Answer Note(RomFrame::Kind kind, const ByteString& frame, bool acknowledged, bool resynchronise = false);
+    void Fill(std::uint32_t from, std::uint32_t to, std::uint8_t value);
+
+    const RomOptions options_;
+    mutable std::mutex mutex_;
+    Stage stage_ = Stage::Asleep;
+    ByteString pending_;  // bytes of the frame being received
+    std::vector<std::uint8_t> memory_;
+    std::uint32_t writeAddress_ = 0;
+    int syncAttempts_ = 0;
+    int globalErases_ = 0;
+    int eepromErases_ = 0;
+    int writeCommands_ = 0;
+    int addressFrames_ = 0;
+    int dataFrames_ = 0;
+    bool goReceived_ = false;
+    std::vector<RomFrame> log_;
+};
+
+}  // namespace veltra::sim

@@ -1,0 +1,114 @@
+// veltra-sim: the measuring device without hardware. Publishes a simulated
+// device under a port name of the program's list and plays it until Ctrl-C.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include "serial/SerialPort.h"
+#include "sim/CommandLine.h"
+#include "sim/DeviceLink.h"
+#include "sim/SimDevice.h"
+#include "sim/Trace.h"
+
+namespace {
+
+using namespace veltra::sim;
+
+bool Save(const std::string& file, const veltra::ByteString& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+int Run(const SimCommand& command) {
+    const std::string devicePath = veltra::DefaultDeviceName(command.port);
+    if (devicePath.empty()) {
+        std::fprintf(stderr, "veltra-sim: %s is not a port of the program's list (COM1: to COM9:)\n",
+                     command.port.c_str());
+        return 2;
+    }
+
+    // Blocked before the device thread starts, so that only sigwait below sees
+    // them and no handler runs in the middle of anything.
+    sigset_t endSignals;
+    sigemptyset(&endSignals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&endSignals, s);
+    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+
+    std::shared_ptr<LoaderDevice> loader;
+    std::shared_ptr<RomBootloaderDevice> rom;
+    std::shared_ptr<Personality> played;
+    if (command.rom) {
+        rom = std::make_shared<RomBootloaderDevice>(command.romOptions);
+        played = std::make_shared<RomTrace>(rom, stdout);
+    } else {
+        loader = std::make_shared<LoaderDevice>(command.loader);
+        played = std::make_shared<LoaderTrace>(loader, stdout);
+    }
+    SimDevice device(played, command.device);
+
+    std::unique_ptr<DeviceLink> link;
+    try {
+        link = std::make_unique<DeviceLink>(devicePath, device.Path());
+    } catch (const std::runtime_error& e) {
+        std::fprintf(stderr, "veltra-sim: %s\n", e.what());
+        return 1;
+    }
+    std::printf("veltra-sim: %s on %s (%s -> %s%s)%s; Ctrl-C ends\n",
+                command.rom ? "the ROM bootloader" : "the device's loader", command.port.c_str(), devicePath.c_str(),
+                device.Path().c_str(), link->MovedAside() ? ", original saved aside" : "",
+                command.device.paceLine ? ", paced at 19200 baud" : "");
+
+    int received = 0;
+    sigwait(&endSignals, &received);
+    device.Stop();
+
+    const std::string problems = link->Restore();
+    if (!problems.empty()) std::fprintf(stderr, "veltra-sim: %s\n", problems.c_str());
+    std::printf("veltra-sim: ended; %zu bytes received", device.Received().size());
+    veltra::ByteString loaded;
+    if (loader) {
+        loaded = loader->Firmware();
+        std::printf(", %zu blocks, %zu bytes of firmware accepted\n", loader->Frames().size(), loaded.size());
+    } else {
+        loaded = rom->Memory(RomBootloaderDevice::kMemoryStart,
+                             RomBootloaderDevice::kMemoryEnd - RomBootloaderDevice::kMemoryStart);
+        std::printf(", %zu frames, %d global and %d EEPROM erases%s\n", rom->Frames().size(), rom->GlobalErases(),
+                    rom->EepromErases(), rom->GoReceived() ? ", Go received" : "");
+    }
+    if (!command.saveFile.empty()) {
+        if (!Save(command.saveFile, loaded)) {
+            std::fprintf(stderr, "veltra-sim: cannot write %s\n", command.saveFile.c_str());
+            return 1;
+        }
+        std::printf("veltra-sim: %zu bytes written to %s\n", loaded.size(), command.saveFile.c_str());
+    }
+    return problems.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // the trace comes from the device thread, line by line
+    SimCommand command;
+    try {
+        command = ParseSimCommand(argc, argv);
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "veltra-sim: %s (--help lists the options)\n", e.what());
+        return 2;
+    }
+    if (command.help) {
+        std::printf("%s", kSimUsage);
+        return 0;
+    }
+    try {
+        return Run(command);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "veltra-sim: %s\n", e.what());
+        return 1;
+    }
+}

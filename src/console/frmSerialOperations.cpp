@@ -1,0 +1,11 @@
+// The window's operations: each hands over to the core with the window's
+// state and the window itself as the operator.
+#include "console/frmSerial.h"
+#include "firmware/FileChoice.h"
+#include "loader/Download.h"
+
+void frmSerial::Command1_Click() { veltra::ChooseFirmwareFile(*this, firmware_); }
+
+void frmSerial::go_Click() { veltra::RunDownload(port_, *this, wrs, firmware_, wakePatience_); }
+
+void frmSerial::pos1_Click() { veltra::SendTestBlock(port_, *this, wrs); }

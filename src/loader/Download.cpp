@@ -1,0 +1,98 @@
+#include "loader/Download.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <string>
+
+#include "firmware/RecordReader.h"
+#include "protocol/CommandExchange.h"
+#include "protocol/Crc8.h"
+#include "protocol/TrafficLog.h"
+
+namespace veltra {
+
+ByteString BuildBlockFrame(std::uint8_t marker, const std::uint8_t* data) {
+    ByteString frame;
+    frame.reserve(kBlockSize + 3);
+    AppendByte(frame, marker);
+    AppendByte(frame, kFrameCommand);
+    frame.append(reinterpret_cast<const char*>(data), kBlockSize);
+    return Control_summ(frame);
+}
+
+namespace {
+
+std::string BytesLine(const char* verdict, std::int64_t bytes) {
+    return verdict + std::to_string(bytes) + " Bytes";
+}
+
+}  // namespace
+
+void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
+                 std::chrono::milliseconds wakePatience) {
+    op.SetTrafficLog("Running!  ");
+    if (!choice.Chosen()) {
+        op.SetStatusLine("Please choose File");
+        return;
+    }
+    op.SetStatusLine("Wait connecting");
+
+    RecordReader file;
+    if (!file.Open(choice.path)) {
+        op.ShowMessage({"Cannot open firmware file " + choice.path + ": " + file.Error(), MessageIcon::Warning, {}});
+        op.SetStatusLine("File error");
+        return;
+    }
+    std::int64_t remaining = file.Length();
+
+    if (WakeLoader(port, op, wrs, wakePatience) != WakeResult::Awake) {
+        op.SetStatusLine("No connection");
+        return;  // the file closes with its reader
+    }
+
+    std::int64_t bytesSent = 0;
+    std::int64_t blocksSent = 0;
+    bool failed = false;
+    op.SetStatusLine("Downloading");
+
+    std::array<std::uint8_t, kBlockSize> block{};
+    for (;;) {
+        const std::uint8_t marker = remaining > static_cast<std::int64_t>(kBlockSize) ? kMarkerMore : kMarkerClosing;
+        const std::size_t got = file.Read(block);
+        if (file.Failed()) {
+            op.ShowMessage({"Cannot read firmware file " + choice.path + ": " + file.Error(), MessageIcon::Warning, {}});
+            failed = true;
+            break;
+        }
+        wrs = BuildBlockFrame(marker, block.data());
+        const ExchangeResult result = wrstr(port, op, wrs);
+        ++blocksSent;
+        out_win(op, wrs);
+        if (result.status != kAccepted) {
+            op.ShowMessage({" data " + std::to_string(blocksSent) + ",part error", MessageIcon::None, {}});
+            failed = true;
+            break;
+        }
+        bytesSent += static_cast<std::int64_t>(kBlockSize);
+        // The bar ends full: a closing block may carry fewer file bytes than 64.
+        op.SetProgressValue(static_cast<int>(std::min<std::int64_t>(bytesSent, op.ProgressMaximum())));
+        remaining -= static_cast<std::int64_t>(kBlockSize);
+        if (got < kBlockSize) break;
+    }
+    file.Close();
+
+    // A refused block or a failed read is a failure: report what the device took.
+    op.SetStatusLine(failed ? BytesLine("Failed - ", bytesSent) : BytesLine("Successful - ", blocksSent * 64));
+}
+
+void SendTestBlock(SerialPort& port, Operator& op, ByteString& wrs) {
+    std::array<std::uint8_t, kBlockSize> pattern{};
+    for (std::size_t i = 0; i < kBlockSize; ++i) pattern[i] = static_cast<std::uint8_t>(i);
+    wrs = BuildBlockFrame(kMarkerMore, pattern.data());
+    out_win(op, wrs);
+    const ExchangeResult result = wrstr(port, op, wrs);
+    out_tt2(op, std::to_string(result.status));
+}
+
+}  // namespace veltra

@@ -1,0 +1,32 @@
+#pragma once
+// The firmware download through the device's own loader, and the fixed test
+// block. Blocks of 64 file bytes go out as 67-byte frames: marker, 0x70, data,
+// CRC-8. The marker 0xA5 says more file data follows; 0xD2 closes the file.
+#include <chrono>
+#include <cstdint>
+
+#include "firmware/FirmwareChoice.h"
+#include "protocol/WakeUp.h"
+#include "serial/ByteString.h"
+#include "serial/Operator.h"
+#include "serial/SerialPort.h"
+
+namespace veltra {
+
+inline constexpr std::uint8_t kMarkerMore = 0xA5;
+inline constexpr std::uint8_t kMarkerClosing = 0xD2;
+inline constexpr std::uint8_t kFrameCommand = 0x70;
+inline constexpr std::size_t kBlockSize = 64;
+
+// The frame of one block, with its check byte.
+ByteString BuildBlockFrame(std::uint8_t marker, const std::uint8_t* data);
+
+// "RUN": wakes the loader and sends the chosen file block by block.
+void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
+                 std::chrono::milliseconds wakePatience = kWakePatience);
+
+// "посылка": one fixed block 0x00..0x3F, shown before it is sent; its status
+// goes to the reply box as decimal text.
+void SendTestBlock(SerialPort& port, Operator& op, ByteString& wrs);
+
+}  // namespace veltra
