@@ -23,5 +23,6 @@ void WireEvents(frmSerial& window) {
     OnClick(window, "BTNCloseCom", &frmSerial::BTNCloseCom_Click);
     OnClick(window, "Command1", &frmSerial::Command1_Click);
     OnClick(window, "go", &frmSerial::go_Click);
+    OnClick(window, "Start", &frmSerial::Start_Click);
     OnClick(window, "pos1", &frmSerial::pos1_Click);
 }

@@ -44,6 +44,7 @@ public:
     void Command1_Click();  // choose the firmware file
     void go_Click();        // download it through the device's own loader
     void pos1_Click();      // send the fixed test block
+    void Start_Click();     // program the microcontroller through its ROM bootloader
 
     // Control groups: a control's "Tag" read as a number is its group.
     void SwitchTags();    // inverts Enabled of every control with 8 < group < 130

@@ -3,9 +3,12 @@
 #include "console/frmSerial.h"
 #include "firmware/FileChoice.h"
 #include "loader/Download.h"
+#include "rombootloader/FlashingRun.h"
 
 void frmSerial::Command1_Click() { veltra::ChooseFirmwareFile(*this, firmware_); }
 
 void frmSerial::go_Click() { veltra::RunDownload(port_, *this, wrs, firmware_, wakePatience_); }
 
 void frmSerial::pos1_Click() { veltra::SendTestBlock(port_, *this, wrs); }
+
+void frmSerial::Start_Click() { veltra::rom::RunFlashing(port_, *this, wrs, firmware_, wakePatience_); }

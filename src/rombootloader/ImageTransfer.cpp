@@ -1,0 +1,54 @@
+#include "rombootloader/ImageTransfer.h"
+
+#include <array>
+
+#include "protocol/CommandExchange.h"
+#include "protocol/WakeUp.h"
+#include "rombootloader/BootloaderFrames.h"
+
+namespace veltra::rom {
+
+namespace {
+
+void Tell(Operator& op, const std::string& text) { op.ShowMessage({text, MessageIcon::None, {}}); }
+
+}  // namespace
+
+bool TransferImage(SerialPort& port, Operator& op, ByteString& wrs, RecordReader& image,
+                   const std::string& imagePath, std::string& runLog) {
+    std::uint32_t address = kImageBase;
+    std::array<std::uint8_t, kRecordSize> record{};
+    for (std::int64_t number = 0;; ++number) {
+        const std::size_t got = image.Read(record);
+        if (image.Failed()) {
+            op.ShowMessage({"Cannot read firmware file " + imagePath + ": " + image.Error(), MessageIcon::Warning, {}});
+            return false;
+        }
+        if (number == kProgramFirstRecord) {
+            address = kProgramBase;
+            if (record[0] != kProgramMarker) {
+                Tell(op, " File corrupt ");
+                return false;
+            }
+        }
+        const bool write = number >= kProgramFirstRecord || (op.EepromChecked() && number <= kEepromLastRecord);
+        if (write) {
+            const std::string n = std::to_string(number - kProgramFirstRecord);
+            wrs = Command(kWriteMemory);
+            if (wrstr(port, op, wrs).answer != kAck) Tell(op, " 31 " + n + ",part error");
+            wrs = AddressFrame(address);
+            address += static_cast<std::uint32_t>(kRecordSize);
+            if (wrstr(port, op, wrs).answer != kAck) Tell(op, "addr " + n + ",part error");
+            wrs = DataFrame(record);
+            if (wrstr(port, op, wrs).answer != kAck) {
+                Tell(op, " data " + n + ",part error");
+                return false;
+            }
+            runLog += "Block " + std::to_string(number - (kProgramFirstRecord - 1)) + "    ";
+            op.SetTrafficLog(runLog);
+        }
+        if (got < kRecordSize) return true;
+    }
+}
+
+}  // namespace veltra::rom
