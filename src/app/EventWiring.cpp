@@ -25,4 +25,5 @@ void WireEvents(frmSerial& window) {
     OnClick(window, "go", &frmSerial::go_Click);
     OnClick(window, "Start", &frmSerial::Start_Click);
     OnClick(window, "pos1", &frmSerial::pos1_Click);
+    OnClick(window, "crypt", &frmSerial::crypt_Click);
 }

@@ -11,6 +11,7 @@
 
 #include "console/DialogSeam.h"
 #include "console/QtDialogs.h"
+#include "firmware/FillerSource.h"
 #include "firmware/FirmwareChoice.h"
 #include "serial/ByteString.h"
 #include "serial/Operator.h"
@@ -45,6 +46,7 @@ public:
     void go_Click();        // download it through the device's own loader
     void pos1_Click();      // send the fixed test block
     void Start_Click();     // program the microcontroller through its ROM bootloader
+    void crypt_Click();     // write the scrambled copy of the firmware file
 
     // Control groups: a control's "Tag" read as a number is its group.
     void SwitchTags();    // inverts Enabled of every control with 8 < group < 130
@@ -113,5 +115,6 @@ private:
     veltra::SerialPort port_{*this};
     veltra::ByteString wrs;  // the request buffer every exchange builds its request in
     veltra::FirmwareChoice firmware_;
+    veltra::FillerSource filler_;  // one filler sequence for the whole run
     std::chrono::milliseconds wakePatience_ = veltra::kWakePatience;
 };

@@ -2,6 +2,7 @@
 // state and the window itself as the operator.
 #include "console/frmSerial.h"
 #include "firmware/FileChoice.h"
+#include "firmware/ScrambledFile.h"
 #include "loader/Download.h"
 #include "rombootloader/FlashingRun.h"
 
@@ -12,3 +13,5 @@ void frmSerial::go_Click() { veltra::RunDownload(port_, *this, wrs, firmware_, w
 void frmSerial::pos1_Click() { veltra::SendTestBlock(port_, *this, wrs); }
 
 void frmSerial::Start_Click() { veltra::rom::RunFlashing(port_, *this, wrs, firmware_, wakePatience_); }
+
+void frmSerial::crypt_Click() { veltra::ConvertToScrambledFile(*this, firmware_, filler_); }

@@ -1,0 +1,170 @@
+#include "firmware/ScrambledFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <utility>
+
+#include <sys/stat.h>
+
+#include "firmware/RecordReader.h"
+#include "firmware/ScrambleKey.h"
+#include "firmware/StagedOutput.h"
+
+namespace veltra {
+namespace {
+
+struct OptionBox {
+    int box;              // ob1..ob4
+    const char* caption;  // the caption of its row in the window
+};
+// In the order the header carries them, at offsets 19 to 22.
+constexpr std::array<OptionBox, 4> kHeaderOptions = {{
+    {1, "Alt Func"}, {4, "WD+LSI"}, {2, "Clock Option"}, {3, "HSE Option"}}};
+constexpr std::size_t kFirstOptionOffset = 19;
+
+using Options = std::array<std::uint8_t, kHeaderOptions.size()>;
+
+void Show(Operator& op, std::string text, MessageIcon icon = MessageIcon::None) {
+    op.ShowMessage(Message{std::move(text), icon, {}});
+}
+
+// A whole number from 0 to 255 once the spaces around it are gone.
+std::optional<std::uint8_t> ParseOptionValue(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return std::nullopt;
+    const auto last = text.find_last_not_of(' ');
+    unsigned value = 0;
+    for (auto i = first; i <= last; ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        if (value > 255) return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+std::optional<Options> ReadOptions(Operator& op) {
+    Options values{};
+    for (std::size_t i = 0; i < kHeaderOptions.size(); ++i) {
+        const std::string text = op.OptionText(kHeaderOptions[i].box);
+        const auto value = ParseOptionValue(text);
+        if (!value) {
+            Show(op, std::string(kHeaderOptions[i].caption) + " must be a whole number from 0 to 255, not \"" +
+                         text + "\"");
+            return std::nullopt;
+        }
+        values[i] = *value;
+    }
+    return values;
+}
+
+ScrambleBlock BuildHeader(const Options& options, const ScrambleBlock& key, FillerSource& filler) {
+    ScrambleBlock header{};
+    header[0] = 0x01;
+    filler.Fill(std::span(header).subspan(1, 15));
+    for (std::size_t i = 16; i < kFirstOptionOffset; ++i) header[i] = key[0];
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        header[kFirstOptionOffset + i] = static_cast<std::uint8_t>(options[i] ^ key[0]);
+    }
+    filler.Fill(std::span(header).subspan(kFirstOptionOffset + options.size()));
+    return header;
+}
+
+void ScrambleInPlace(ScrambleBlock& block, const ScrambleBlock& key, FillerSource& filler) {
+    const bool blank = std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0xFF; });
+    if (blank) {
+        filler.Fill(block);
+    } else {
+        for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(block[i] ^ key[i]);
+    }
+}
+
+// Whether the output name leads to the input itself (its name ends in "cri",
+// or it is reached through a link): the rename at the end would replace it.
+bool IsSameFile(const std::string& inputPath, const std::string& outputPath) {
+    struct stat in {};
+    struct stat out {};
+    if (::stat(inputPath.c_str(), &in) != 0 || ::stat(outputPath.c_str(), &out) != 0) return false;
+    return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+}  // namespace
+
+std::string ScrambledFileName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    // Counted in characters, not bytes: a UTF-8 character is one lead byte and
+    // its continuation bytes 10xxxxxx.
+    std::size_t cut = path.size();
+    for (int characters = 0; characters < 3; ++characters) {
+        do {
+            if (cut == nameStart) return {};
+            --cut;
+        } while ((static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80);
+    }
+    return path.substr(0, cut) + "cri";
+}
+
+bool ConvertToScrambledFile(Operator& op, const FirmwareChoice& choice, FillerSource& filler) {
+    if (!choice.Chosen()) {
+        Show(op, "Please choose File");
+        return false;
+    }
+    const std::string& inputPath = choice.path;
+    const std::string outputPath = ScrambledFileName(inputPath);
+    if (outputPath.empty()) {
+        Show(op, "The file name is too short to name its scrambled file: " + inputPath);
+        return false;
+    }
+    struct stat found {};
+    if (::stat(inputPath.c_str(), &found) != 0 && errno == ENOENT) {
+        Show(op, "File not found: " + inputPath);
+        return false;
+    }
+    RecordReader input;
+    if (!input.Open(inputPath)) {
+        Show(op, "Cannot read " + inputPath + ": " + input.Error(), MessageIcon::Warning);
+        return false;
+    }
+    if (IsSameFile(inputPath, outputPath)) {
+        Show(op, "Cannot convert " + inputPath + ": its scrambled file would replace it");
+        return false;
+    }
+    const auto options = ReadOptions(op);
+    if (!options) return false;
+
+    StagedOutput output(outputPath);
+    const auto writeFailed = [&] {
+        Show(op, "Cannot write " + outputPath + ": " + std::strerror(output.Error()), MessageIcon::Warning);
+        return false;
+    };
+    if (!output.Create()) return writeFailed();
+
+    const ScrambleBlock& key = ScrambleKey();
+    const ScrambleBlock header = BuildHeader(*options, key, filler);
+    if (!output.Write(header.data(), header.size())) return writeFailed();
+
+    // One buffer for the whole input. A short read ends the loop after its
+    // block; the reader leaves 0xFF, as in erased flash, where the input has no
+    // bytes, so a read that found nothing makes a blank block.
+    ScrambleBlock block{};
+    for (;;) {
+        const std::size_t got = input.Read(block);
+        if (input.Failed()) {
+            Show(op, "Cannot read " + inputPath + ": " + input.Error(), MessageIcon::Warning);
+            return false;
+        }
+        ScrambleInPlace(block, key, filler);
+        if (!output.Write(block.data(), block.size())) return writeFailed();
+        if (got < block.size()) break;
+    }
+    if (!output.Commit()) return writeFailed();
+    return true;
+}
+
+}  // namespace veltra

@@ -1,0 +1,40 @@
+#pragma once
+// A file written under a temporary name in the folder of its final name and put
+// in place by one rename once it is complete: a failed write never leaves a
+// partial file, and an older file of the final name is replaced whole or kept
+// as it was.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace veltra {
+
+class StagedOutput {
+public:
+    explicit StagedOutput(std::string finalPath);
+    ~StagedOutput();  // removes the temporary file unless committed
+    StagedOutput(const StagedOutput&) = delete;
+    StagedOutput& operator=(const StagedOutput&) = delete;
+
+    // Each returns false on failure and keeps the errno in Error(); after a
+    // failure the object is only good for destruction.
+    bool Create();
+    bool Write(const void* data, std::size_t size);
+    bool Commit();  // write out, close, rename over the final name
+
+    int Error() const { return error_; }
+
+private:
+    bool Fail();
+    bool WriteOut(const char* data, std::size_t size);
+
+    std::string finalPath_;
+    std::string tempPath_;
+    int fd_ = -1;
+    // Small records are gathered here, so that a large file costs few system calls.
+    std::vector<char> pending_;
+    bool committed_ = false;
+    int error_ = 0;
+};
+
+}  // namespace veltra
