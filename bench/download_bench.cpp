@@ -12,29 +12,13 @@
 #include <string>
 
 #include "loader/Download.h"
+#include "QuietOperator.h"
 #include "sim/LoaderDevice.h"
 #include "sim/SimDevice.h"
 
 namespace {
 
-class QuietOperator : public veltra::Operator {
-public:
-    void ShowMessage(const veltra::Message& m) override { std::printf("message: %s\n", m.text.c_str()); }
-    bool AskRetry(const std::string&) override { return false; }
-    std::string AskOpenFileName(const std::string&, const std::string&) override { return {}; }
-    void SetStatusLine(const std::string& text) override { status = text; }
-    void SetFileNameCaption(const std::string&) override {}
-    void SetTrafficLog(const std::string&) override {}
-    void SetReplyBox(const std::string&) override {}
-    int ProgressMaximum() const override { return maximum; }
-    void SetProgressMaximum(int m) override { maximum = m; }
-    void SetProgressValue(int) override {}
-    bool EepromChecked() const override { return false; }
-    std::string OptionText(int) const override { return "0"; }
-
-    std::string status;
-    int maximum = 100;
-};
+using veltra::bench::QuietOperator;
 
 double CpuSeconds() {
     rusage usage{};

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "serial/Operator.h"
 #include "serial/SerialPort.h"
+#include "QuietOperator.h"
 #include "sim/PtyPair.h"
 
 namespace {
@@ -20,23 +20,7 @@ using veltra::Message;
 using veltra::Operator;
 using veltra::SerialPort;
 
-// Nothing is asked of the operator here; a message would mean the bench is
-// measuring a failed setup, so it is printed.
-class SilentOperator : public Operator {
-public:
-    void ShowMessage(const Message& message) override { std::printf("message: %s\n", message.text.c_str()); }
-    bool AskRetry(const std::string&) override { return false; }
-    std::string AskOpenFileName(const std::string&, const std::string&) override { return {}; }
-    void SetStatusLine(const std::string&) override {}
-    void SetFileNameCaption(const std::string&) override {}
-    void SetTrafficLog(const std::string&) override {}
-    void SetReplyBox(const std::string&) override {}
-    int ProgressMaximum() const override { return 0; }
-    void SetProgressMaximum(int) override {}
-    void SetProgressValue(int) override {}
-    bool EepromChecked() const override { return false; }
-    std::string OptionText(int) const override { return {}; }
-};
+using SilentOperator = veltra::bench::QuietOperator;
 
 double CpuMs() {
     timespec ts{};

@@ -8,26 +8,13 @@
 #include <string>
 
 #include "protocol/CommandExchange.h"
+#include "QuietOperator.h"
 #include "sim/ScriptedDevice.h"
 #include "sim/SimDevice.h"
 
 namespace {
 
-class SilentOperator : public veltra::Operator {
-public:
-    void ShowMessage(const veltra::Message&) override {}
-    bool AskRetry(const std::string&) override { return false; }
-    std::string AskOpenFileName(const std::string&, const std::string&) override { return {}; }
-    void SetStatusLine(const std::string&) override {}
-    void SetFileNameCaption(const std::string&) override {}
-    void SetTrafficLog(const std::string&) override {}
-    void SetReplyBox(const std::string&) override {}
-    int ProgressMaximum() const override { return 100; }
-    void SetProgressMaximum(int) override {}
-    void SetProgressValue(int) override {}
-    bool EepromChecked() const override { return false; }
-    std::string OptionText(int) const override { return "0"; }
-};
+using SilentOperator = veltra::bench::QuietOperator;
 
 // CPU time of this thread only: the simulated device's thread is not ours.
 double ThreadCpuSeconds() {

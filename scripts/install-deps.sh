@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config   # the build
   libgtest-dev                       # the tests
   qt6-base-dev qt6-qpa-plugins       # the window; the offscreen platform for window tests
+  fonts-dejavu-core                  # the window tests measure captions in a real font
   xvfb xauth x11-apps                # looking at the window on a virtual X server
 )
 
@@ -23,4 +24,4 @@ SUDO=""
 if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"

@@ -88,14 +88,14 @@ TEST(CommandExchange, EmptyRequestIsRefusedWithoutReading) {
 TEST(CommandExchange, ReplyGrowingAfterVerdictIsLeftForTheNextExchange) {
     const ByteString second = Bytes({0xA5, 0x70, 0x02});
     auto script = std::make_shared<ScriptedDevice>();
-    script->On(kRequest, {Piece{Bytes({0x01, 0x02, 0x41, 0x00})}, Piece{Bytes({0x77, 0x88}), 30ms}});
-    script->On(second, {Piece{Bytes({0x03, 0x04, 0x41, 0x00}), 60ms}});
+    script->On(kRequest, {Piece{Bytes({0x01, 0x02, 0x41, 0x00})}, Piece{Bytes({0x77, 0x88}), 150ms}});
+    script->On(second, {Piece{Bytes({0x03, 0x04, 0x41, 0x00})}});
     SimLink link(script, kQuickReads);
 
     EXPECT_EQ(wrstr(link.port, link.op, kRequest).status, 0x41);
     EXPECT_EQ(link.op.replies, std::vector<std::string>{"1 2 41 0 ,"});
     ASSERT_TRUE(link.device->WaitForReceived(kRequest.size(), 2s));
-    std::this_thread::sleep_for(60ms);  // the late bytes reach the port meanwhile
+    std::this_thread::sleep_for(300ms);  // the late bytes reach the port meanwhile
 
     const ExchangeResult next = wrstr(link.port, link.op, second);
     EXPECT_EQ(next.answer, 0x77);

@@ -22,7 +22,7 @@ namespace {
 
 // Every command waits out all eight reads of the exchange (a one-byte answer
 // never ends it early); shorter reads keep a run to seconds.
-constexpr veltra::ReadTimeouts kQuickReads{5, 15};
+constexpr veltra::ReadTimeouts kQuickReads{10, 40};
 
 constexpr std::size_t kHeader = 64;
 constexpr std::size_t kRecord = 128;
