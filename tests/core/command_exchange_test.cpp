@@ -4,6 +4,7 @@
 
 #include "protocol/CommandExchange.h"
 #include "sim/ScriptedDevice.h"
+#include "support/Bytes.h"
 #include "support/SimLink.h"
 
 namespace veltra {
@@ -13,14 +14,9 @@ using namespace std::chrono_literals;
 using sim::Piece;
 using sim::Reply;
 using sim::ScriptedDevice;
+using testing::Bytes;
 using testing::kQuickReads;
 using testing::SimLink;
-
-ByteString Bytes(std::initializer_list<int> values) {
-    ByteString s;
-    for (int v : values) AppendByte(s, static_cast<std::uint8_t>(v));
-    return s;
-}
 
 const ByteString kRequest = Bytes({0xA5, 0x70, 0x01});
 

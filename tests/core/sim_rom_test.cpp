@@ -1,21 +1,20 @@
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "rombootloader/BootloaderFrames.h"
 #include "sim/RomBootloaderDevice.h"
+#include "support/Bytes.h"
 
 namespace veltra::sim {
 namespace {
 
 using Rom = RomBootloaderDevice;
-
-ByteString Bytes(std::initializer_list<std::uint8_t> values) {
-    ByteString s;
-    for (std::uint8_t v : values) AppendByte(s, v);
-    return s;
-}
+using rom::AddressFrame;
+using veltra::testing::Bytes;
 
 ByteString Joined(const Reply& reply) {
     ByteString all;
@@ -23,24 +22,8 @@ ByteString Joined(const Reply& reply) {
     return all;
 }
 
-ByteString AddressFrame(std::uint32_t address) {
-    ByteString frame;
-    std::uint8_t x = 0;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const auto b = static_cast<std::uint8_t>(address >> shift);
-        AppendByte(frame, b);
-        x = static_cast<std::uint8_t>(x ^ b);
-    }
-    AppendByte(frame, x);
-    return frame;
-}
-
 ByteString DataFrame(const ByteString& data) {
-    ByteString frame;
-    auto x = static_cast<std::uint8_t>(data.size() - 1);
-    AppendByte(frame, x);
-    for (char c : data) x = static_cast<std::uint8_t>(x ^ static_cast<std::uint8_t>(c));
-    return frame + data + ByteString(1, static_cast<char>(x));
+    return rom::DataFrame(std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()));
 }
 
 const ByteString kAck = Bytes({0x79});

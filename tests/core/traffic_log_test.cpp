@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "protocol/TrafficLog.h"
+#include "support/Bytes.h"
 #include "support/RecordingOperator.h"
 
 namespace veltra {
 namespace {
 
-ByteString Bytes(std::initializer_list<int> values) {
-    ByteString s;
-    for (int v : values) AppendByte(s, static_cast<std::uint8_t>(v));
-    return s;
-}
+using testing::Bytes;
 
 TEST(TrafficLog, RenderingsOfFrames) {
     struct Case { const char* name; ByteString frame; std::string hex; std::string readable; };

@@ -35,12 +35,6 @@ int OpenCount(const std::string& path) {
     return count;
 }
 
-std::string Join(const std::vector<std::string>& items) {
-    std::string out;
-    for (const auto& s : items) out += "[" + s + "]";
-    return out;
-}
-
 }  // namespace
 
 class DownloadTest : public QObject {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/RomBootloaderDevice.h"
+#include "support/Bytes.h"
 #include "window/support/SimWindow.h"
 
 using namespace std::chrono_literals;
@@ -38,17 +39,7 @@ std::string Image(std::size_t length, std::array<std::uint8_t, 4> options = {0x1
     return image;
 }
 
-ByteString Hex(std::initializer_list<int> bytes) {
-    ByteString s;
-    for (int b : bytes) veltra::AppendByte(s, static_cast<std::uint8_t>(b));
-    return s;
-}
-
-std::string Join(const std::vector<std::string>& items) {
-    std::string out;
-    for (const auto& s : items) out += "[" + s + "]";
-    return out;
-}
+using veltra::testing::Bytes;
 
 struct Flashing {
     explicit Flashing(RomOptions options = {}) : rom(std::make_shared<RomBootloaderDevice>(options)), w(rom, kQuickReads) {}
@@ -101,12 +92,12 @@ void FlashingTest::framesBeforeTheImage() {
 
     // The erase, then for each option byte: Write Memory, its address, its value.
     const ByteString expected = erase.toStdString() +
-        Hex({0x31, 0xCE, 0x00, 0x00, 0x48, 0x03, 0x4B, 0x00, 0x12, 0x12,
+        Bytes({0x31, 0xCE, 0x00, 0x00, 0x48, 0x03, 0x4B, 0x00, 0x12, 0x12,
              0x31, 0xCE, 0x00, 0x00, 0x48, 0x05, 0x4D, 0x00, 0x34, 0x34,
              0x31, 0xCE, 0x00, 0x00, 0x48, 0x07, 0x4F, 0x00, 0x56, 0x56,
              0x31, 0xCE, 0x00, 0x00, 0x48, 0x09, 0x41, 0x00, 0x78, 0x78});
     QCOMPARE(f.w.device.Received().substr(0, expected.size()), expected);
-    QCOMPARE(f.rom->Memory(0x4803, 7), Hex({0x12, 0x00, 0x34, 0x00, 0x56, 0x00, 0x78}));
+    QCOMPARE(f.rom->Memory(0x4803, 7), Bytes({0x12, 0x00, 0x34, 0x00, 0x56, 0x00, 0x78}));
     QCOMPARE(f.rom->EepromErases(), eeprom ? 1 : 0);
 }
 
@@ -159,7 +150,7 @@ void FlashingTest::synchronisation() {
 
     QCOMPARE(f.rom->SyncAttempts(), attempt);
     QCOMPARE(f.w.device.Received().substr(0, static_cast<std::size_t>(attempt) + 2),
-             ByteString(static_cast<std::size_t>(attempt), '\x7F') + Hex({0x43, 0xBC}));
+             ByteString(static_cast<std::size_t>(attempt), '\x7F') + Bytes({0x43, 0xBC}));
     QVERIFY(f.rom->GoReceived());
     QVERIFY(f.w.Text("txtRec").ends_with("-----Succefull------"));
 }

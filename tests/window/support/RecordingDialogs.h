@@ -9,6 +9,13 @@
 
 #include "console/DialogSeam.h"
 
+// Texts in one line, each in brackets, so that a comparison shows them all.
+inline std::string Join(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& s : items) out += "[" + s + "]";
+    return out;
+}
+
 class RecordingDialogs : public DialogSeam {
 public:
     void Message(QWidget*, const veltra::Message& message) override { messages.push_back(message); }
