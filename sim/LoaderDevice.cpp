@@ -55,8 +55,11 @@ Reply LoaderDevice::OnBytes(const ByteString& bytes) {
     Reply reply;
     for (char c : bytes) {
         const auto b = static_cast<std::uint8_t>(c);
-        if (!awake_) {
-            if (b != kWakeUp) continue;  // asleep, it listens for the wake-up only
+        // Asleep, it listens for the wake-up and for a block frame, which it
+        // takes as it would awake (the test block comes without a wake-up);
+        // any other byte is noise on the line.
+        if (!awake_ && pending_.empty() && b != kWakeUp && b != kMoreFollows && b != kClosing) continue;
+        if (!awake_ && pending_.empty() && b == kWakeUp) {
             ++attempts_;
             if (attempts_ >= options_.handshakeAttempt) {
                 awake_ = true;
@@ -67,7 +70,7 @@ Reply LoaderDevice::OnBytes(const ByteString& bytes) {
             continue;
         }
         // A wake-up where a frame would begin is a new download in the same session.
-        if (pending_.empty() && b == kWakeUp) {
+        if (awake_ && pending_.empty() && b == kWakeUp) {
             const bool silenced = options_.silentFromBlock > 0 &&
                                   static_cast<int>(frames_.size()) >= options_.silentFromBlock;
             if (!silenced) reply.push_back({options_.handshakeReply, {}});

@@ -1,6 +1,6 @@
 #pragma once
-// The device's own loader: woken by 0x7F, it answers 0x79 and then takes
-// 67-byte block frames (marker 0xA5 or 0xD2, 0x70, 64 data bytes, CRC-8),
+// The device's own loader: woken by 0x7F, it answers 0x79; awake or not, it
+// takes 67-byte block frames (marker 0xA5 or 0xD2, 0x70, 64 data bytes, CRC-8),
 // answering each with four bytes whose third is 0x41 (accepted) or 0x1F
 // (refused). The options make it misbehave in the ways the download must survive.
 #include <chrono>

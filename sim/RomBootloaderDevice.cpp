@@ -127,6 +127,7 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeCommand(const ByteString& f
     if ((code ^ ByteAt(frame, 1)) != 0xFF) return Note(RomFrame::Kind::Command, frame, false, true);
     switch (code) {
         case kErase:
+            if (options_.refuseEraseCommand) return Note(RomFrame::Kind::Command, frame, false, true);
             stage_ = Stage::EraseParameter;
             return Note(RomFrame::Kind::Command, frame, true);
         case kWriteMemory:
@@ -142,6 +143,7 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeCommand(const ByteString& f
 }
 
 RomBootloaderDevice::Answer RomBootloaderDevice::TakeEraseParameter(const ByteString& frame) {
+    if (options_.refuseEraseParameter) return Note(RomFrame::Kind::EraseParameter, frame, false, true);
     if (frame == ByteString("\xFF\x00", 2)) {
         Fill(kProgramStart, kMemoryEnd, 0x00);
         Fill(kOptionStart, kOptionEnd, 0x00);

@@ -20,6 +20,8 @@ struct RomOptions {
     int refuseWriteCommand = 0;    // the n-th Write Memory command (1-based) is answered 0x1F, but the device goes on as if it took it
     int refuseAddressFrame = 0;    // the n-th address frame is answered 0x1F, the device goes on as if it took it
     int refuseDataFrame = 0;       // the n-th data frame is answered 0x1F and not written
+    bool refuseEraseCommand = false;    // Erase Memory answered 0x1F (a read-protected part, say); nothing erased
+    bool refuseEraseParameter = false;  // the erase parameter frame answered 0x1F; nothing erased
     bool silentAfterSync = false;  // acknowledges the sync, then never answers again
 };
 

@@ -1,5 +1,7 @@
 #include "console/frmSerial.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,7 +71,12 @@ int frmSerial::ProgressMaximum() const {
 }
 
 void frmSerial::SetProgressMaximum(int maximum) {
-    ui_.ProgressBar1->setMaximum(maximum);
+    // The bar drops a value that falls outside its new range and shows
+    // nothing at all; a shorter file keeps the bar full instead.
+    QProgressBar& bar = *ui_.ProgressBar1;
+    const int kept = std::clamp(bar.value(), bar.minimum(), std::max(bar.minimum(), maximum));
+    bar.setMaximum(maximum);
+    bar.setValue(kept);
 }
 
 void frmSerial::SetProgressValue(int value) {

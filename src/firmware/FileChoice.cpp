@@ -1,10 +1,8 @@
 #include "firmware/FileChoice.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <climits>
-#include <cstring>
+
+#include "firmware/FirmwareImage.h"
 
 namespace veltra {
 
@@ -17,18 +15,15 @@ void ChooseFirmwareFile(Operator& op, FirmwareChoice& choice) {
     const std::string name = op.AskOpenFileName(kOpenDialogTitle, kAllFilesFilter);
     if (name.empty()) return;
 
-    // The length is taken before anything is replaced, so that a name that
-    // names no file leaves the previous choice whole.
-    struct stat st {};
-    if (stat(name.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-        const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        op.ShowMessage({"Cannot open file " + name + ": " + std::strerror(err), MessageIcon::Warning, {}});
-        return;
-    }
+    // The file is checked before anything is replaced, so that a name the
+    // operations would refuse (no file, a folder, a pipe, a device) leaves the
+    // previous choice whole.
+    const auto length = CheckFirmwareFile(op, name);
+    if (!length) return;
 
     choice.path = name;
     choice.folder = FolderOf(name);
-    choice.length = static_cast<std::int64_t>(st.st_size);
+    choice.length = *length;
     op.SetFileNameCaption(choice.path);
     if (choice.length > 0) {
         op.SetProgressMaximum(choice.length > INT_MAX ? INT_MAX : static_cast<int>(choice.length));

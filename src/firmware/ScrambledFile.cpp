@@ -11,7 +11,7 @@
 
 #include <sys/stat.h>
 
-#include "firmware/RecordReader.h"
+#include "firmware/FirmwareImage.h"
 #include "firmware/ScrambleKey.h"
 #include "firmware/StagedOutput.h"
 
@@ -121,16 +121,8 @@ bool ConvertToScrambledFile(Operator& op, const FirmwareChoice& choice, FillerSo
         Show(op, "The file name is too short to name its scrambled file: " + inputPath);
         return false;
     }
-    struct stat found {};
-    if (::stat(inputPath.c_str(), &found) != 0 && errno == ENOENT) {
-        Show(op, "File not found: " + inputPath);
-        return false;
-    }
-    RecordReader input;
-    if (!input.Open(inputPath)) {
-        Show(op, "Cannot read " + inputPath + ": " + input.Error(), MessageIcon::Warning);
-        return false;
-    }
+    const std::optional<FirmwareImage> input = LoadFirmwareImage(op, inputPath);
+    if (!input) return false;
     if (IsSameFile(inputPath, outputPath)) {
         Show(op, "Cannot convert " + inputPath + ": its scrambled file would replace it");
         return false;
@@ -149,16 +141,12 @@ bool ConvertToScrambledFile(Operator& op, const FirmwareChoice& choice, FillerSo
     const ScrambleBlock header = BuildHeader(*options, key, filler);
     if (!output.Write(header.data(), header.size())) return writeFailed();
 
-    // One buffer for the whole input. A short read ends the loop after its
-    // block; the reader leaves 0xFF, as in erased flash, where the input has no
-    // bytes, so a read that found nothing makes a blank block.
+    // One buffer for the whole input. A short block ends the loop after it;
+    // positions past the end of the input hold 0xFF, as in erased flash, so a
+    // block that found nothing is blank.
     ScrambleBlock block{};
-    for (;;) {
-        const std::size_t got = input.Read(block);
-        if (input.Failed()) {
-            Show(op, "Cannot read " + inputPath + ": " + input.Error(), MessageIcon::Warning);
-            return false;
-        }
+    for (std::size_t offset = 0;; offset += block.size()) {
+        const std::size_t got = input->CopyRecord(offset, block);
         ScrambleInPlace(block, key, filler);
         if (!output.Write(block.data(), block.size())) return writeFailed();
         if (got < block.size()) break;

@@ -1,24 +1,41 @@
 #include "firmware/StagedOutput.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
+#include <random>
 #include <utility>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace veltra {
 namespace {
 
 constexpr std::size_t kPendingCapacity = 1 << 16;
+// Temporary names are at most this long, and never longer than the final
+// name, so that any folder that can hold the final name can hold them too.
+constexpr std::size_t kTempNameMax = 16;
+constexpr int kTempNameAttempts = 100;
 
-// The file-creation mask can only be read by setting it; it is set back at once.
-mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+// Past a file-size limit the system would end the whole program with SIGXFSZ,
+// leaving the temporary file behind; ignored, the write fails with EFBIG and is
+// reported like a full disk.
+void IgnoreFileSizeSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+// A hidden name of `length` characters: a dot, then letters and digits.
+std::string TempName(std::size_t length, std::mt19937& random) {
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
+    std::string name(length, '.');
+    for (std::size_t i = length > 1 ? 1 : 0; i < length; ++i) name[i] = kChars[pick(random)];
+    return name;
 }
 
 }  // namespace
@@ -36,18 +53,27 @@ bool StagedOutput::Fail() {
 }
 
 bool StagedOutput::Create() {
+    IgnoreFileSizeSignal();
     const auto slash = finalPath_.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string{} : finalPath_.substr(0, slash + 1);
-    std::string pattern = folder + ".veltra-XXXXXX";
-    errno = 0;
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0) return Fail();
-    tempPath_ = pattern;
-    // mkstemp makes the file readable by its owner only; the output is an
-    // ordinary file of the folder.
-    if (::fchmod(fd_, 0666 & ~CurrentUmask()) != 0) return Fail();
-    pending_.reserve(kPendingCapacity);
-    return true;
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = finalPath_.substr(0, nameStart);
+    const std::size_t nameLength = std::clamp<std::size_t>(finalPath_.size() - nameStart, 1, kTempNameMax);
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        std::string path = folder + TempName(nameLength, random);
+        errno = 0;
+        // Created new, never an existing file; 0666 less the umask, like any
+        // ordinary file of the folder.
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd_ >= 0) {
+            tempPath_ = std::move(path);
+            pending_.reserve(kPendingCapacity);
+            return true;
+        }
+        if (errno != EEXIST) return Fail();
+    }
+    return Fail();
 }
 
 bool StagedOutput::WriteOut(const char* data, std::size_t size) {

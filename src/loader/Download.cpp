@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <optional>
 #include <string>
 
-#include "firmware/RecordReader.h"
+#include "firmware/FirmwareImage.h"
 #include "protocol/CommandExchange.h"
 #include "protocol/Crc8.h"
 #include "protocol/TrafficLog.h"
@@ -38,40 +39,37 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     }
     op.SetStatusLine("Wait connecting");
 
-    RecordReader file;
-    if (!file.Open(choice.path)) {
-        op.ShowMessage({"Cannot open firmware file " + choice.path + ": " + file.Error(), MessageIcon::Warning, {}});
+    // The whole file is read before the loader is woken: a file problem ends
+    // the run with nothing sent, and nothing that happens to the file later
+    // reaches the device.
+    const std::optional<FirmwareImage> image = LoadFirmwareImage(op, choice.path);
+    if (!image) {
         op.SetStatusLine("File error");
         return;
     }
-    std::int64_t remaining = file.Length();
 
     if (WakeLoader(port, op, wrs, wakePatience) != WakeResult::Awake) {
         op.SetStatusLine("No connection");
-        return;  // the file closes with its reader
+        return;
     }
 
+    std::int64_t remaining = static_cast<std::int64_t>(image->Size());
     std::int64_t bytesSent = 0;
     std::int64_t blocksSent = 0;
-    bool failed = false;
+    bool refused = false;
     op.SetStatusLine("Downloading");
 
     std::array<std::uint8_t, kBlockSize> block{};
-    for (;;) {
+    for (std::size_t offset = 0;; offset += kBlockSize) {
         const std::uint8_t marker = remaining > static_cast<std::int64_t>(kBlockSize) ? kMarkerMore : kMarkerClosing;
-        const std::size_t got = file.Read(block);
-        if (file.Failed()) {
-            op.ShowMessage({"Cannot read firmware file " + choice.path + ": " + file.Error(), MessageIcon::Warning, {}});
-            failed = true;
-            break;
-        }
+        const std::size_t got = image->CopyRecord(offset, block);
         wrs = BuildBlockFrame(marker, block.data());
         const ExchangeResult result = wrstr(port, op, wrs);
         ++blocksSent;
         out_win(op, wrs);
         if (result.status != kAccepted) {
             op.ShowMessage({" data " + std::to_string(blocksSent) + ",part error", MessageIcon::None, {}});
-            failed = true;
+            refused = true;
             break;
         }
         bytesSent += static_cast<std::int64_t>(kBlockSize);
@@ -80,10 +78,9 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
         remaining -= static_cast<std::int64_t>(kBlockSize);
         if (got < kBlockSize) break;
     }
-    file.Close();
 
-    // A refused block or a failed read is a failure: report what the device took.
-    op.SetStatusLine(failed ? BytesLine("Failed - ", bytesSent) : BytesLine("Successful - ", blocksSent * 64));
+    // A refused block is a failure: report what the device took.
+    op.SetStatusLine(refused ? BytesLine("Failed - ", bytesSent) : BytesLine("Successful - ", blocksSent * 64));
 }
 
 void SendTestBlock(SerialPort& port, Operator& op, ByteString& wrs) {

@@ -1,9 +1,10 @@
 #include "rombootloader/FlashingRun.h"
 
 #include <array>
+#include <optional>
 #include <string>
 
-#include "firmware/RecordReader.h"
+#include "firmware/FirmwareImage.h"
 #include "protocol/CommandExchange.h"
 #include "rombootloader/BootloaderFrames.h"
 #include "rombootloader/ImageTransfer.h"
@@ -19,41 +20,35 @@ constexpr std::uint8_t kEepromErase[] = {0xEE, 0x11};
 struct OptionByte { std::size_t headerOffset; std::uint8_t addressLow; };
 constexpr std::array<OptionByte, 4> kOptionBytes{{{19, 0x03}, {20, 0x05}, {21, 0x07}, {22, 0x09}}};
 
-void Send(SerialPort& port, Operator& op, ByteString& wrs, ByteString frame) {
+// The EEPROM records 0..7 end here in the image.
+constexpr std::size_t kEepromEnd = kHeaderSize + kRecordSize * (kEepromLastRecord + 1);
+
+ExchangeResult Send(SerialPort& port, Operator& op, ByteString& wrs, ByteString frame) {
     wrs = std::move(frame);
-    wrstr(port, op, wrs);  // these answers are not examined
+    return wrstr(port, op, wrs);
 }
 
 ByteString Bytes(std::span<const std::uint8_t> bytes) {
     return ByteString(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// The image is checked before anything reaches the device: the run erases the
-// whole memory first, so a missing or wrong file would leave it empty.
-bool ImageFitForFlashing(Operator& op, const FirmwareChoice& choice, RecordReader& image) {
-    if (!choice.Chosen()) {
-        op.ShowMessage({"Please choose File", MessageIcon::None, {}});
-        return false;
-    }
-    if (!image.Open(choice.path)) {
-        op.ShowMessage({"Cannot open firmware file " + choice.path + ": " + image.Error(), MessageIcon::Warning, {}});
-        return false;
-    }
-    const bool reachesProgram = image.Length() >= kProgramOffset;
-    bool fit = reachesProgram || op.EepromChecked();  // otherwise nothing at all would be written
-    if (reachesProgram) {
-        std::array<std::uint8_t, 1> marker{};
-        fit = image.Seek(kProgramOffset) && image.Read(marker) == 1 && marker[0] == kProgramMarker;
-        if (image.Failed()) {
-            op.ShowMessage({"Cannot read firmware file " + choice.path + ": " + image.Error(), MessageIcon::Warning, {}});
-            return false;
-        }
-    }
-    if (!fit) {
-        op.ShowMessage({" File corrupt ", MessageIcon::None, {}});
-        return false;
-    }
-    return image.Seek(0);
+// Whether the image holds every byte the run will write: the whole header (its
+// option bytes), the whole EEPROM area when it is to be written, and the
+// marker where the program area begins. The run erases the memory first, so a
+// short or wrong image would leave the device empty or with made-up options.
+bool ImageFitForFlashing(const FirmwareImage& image, bool eeprom) {
+    const std::size_t size = image.Size();
+    if (size < kHeaderSize) return false;
+    if (eeprom && size < kEepromEnd) return false;
+    const auto programOffset = static_cast<std::size_t>(kProgramOffset);
+    if (size >= programOffset) return size > programOffset && image.bytes[programOffset] == kProgramMarker;
+    return eeprom;  // without the program area and the EEPROM, nothing would be written
+}
+
+// Erase Memory and its parameter frame; true when the bootloader acknowledged both.
+bool Erase(SerialPort& port, Operator& op, ByteString& wrs, std::span<const std::uint8_t> parameter) {
+    if (Send(port, op, wrs, Command(kEraseMemory)).answer != kAck) return false;
+    return Send(port, op, wrs, Bytes(parameter)).answer == kAck;
 }
 
 }  // namespace
@@ -65,8 +60,18 @@ void RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     runLog = "Running !  ";
     op.SetTrafficLog(runLog);
 
-    RecordReader image;
-    if (!ImageFitForFlashing(op, choice, image)) return;
+    // Read once: the image check, the erase and the transfer must agree on it.
+    const bool eeprom = op.EepromChecked();
+    if (!choice.Chosen()) {
+        op.ShowMessage({"Please choose File", MessageIcon::None, {}});
+        return;
+    }
+    const std::optional<FirmwareImage> image = LoadFirmwareImage(op, choice.path);
+    if (!image) return;
+    if (!ImageFitForFlashing(*image, eeprom)) {
+        op.ShowMessage({" File corrupt ", MessageIcon::None, {}});
+        return;
+    }
 
     if (WakeLoader(port, op, wrs, wakePatience) != WakeResult::Awake) {
         runLog += "No connection";
@@ -74,25 +79,22 @@ void RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
         return;
     }
 
-    Send(port, op, wrs, Command(kEraseMemory));
-    Send(port, op, wrs, Bytes(kGlobalErase));
-    if (op.EepromChecked()) {
-        Send(port, op, wrs, Command(kEraseMemory));
-        Send(port, op, wrs, Bytes(kEepromErase));
+    bool written = Erase(port, op, wrs, kGlobalErase) && (!eeprom || Erase(port, op, wrs, kEepromErase));
+    if (!written) {
+        // A device that keeps its old memory must not get option bytes and
+        // records written over it.
+        op.ShowMessage({"Erase error: the microcontroller did not acknowledge the erase; nothing was written",
+                        MessageIcon::Warning, {}});
+    } else {
+        for (const OptionByte& option : kOptionBytes) {
+            Send(port, op, wrs, Command(kWriteMemory));  // these answers are not examined
+            Send(port, op, wrs, AddressFrame(0x4800u | option.addressLow));
+            Send(port, op, wrs, DataFrame(std::span<const std::uint8_t>(&image->bytes[option.headerOffset], 1)));
+        }
+        runLog += "Ok!     ";
+        op.SetTrafficLog(runLog);
+        written = TransferImage(port, op, wrs, *image, eeprom, runLog);
     }
-
-    std::array<std::uint8_t, kHeaderSize> header{};
-    image.Read(header);
-    for (const OptionByte& option : kOptionBytes) {
-        Send(port, op, wrs, Command(kWriteMemory));
-        Send(port, op, wrs, AddressFrame(0x4800u | option.addressLow));
-        Send(port, op, wrs, DataFrame(std::span<const std::uint8_t>(&header[option.headerOffset], 1)));
-    }
-    runLog += "Ok!     ";
-    op.SetTrafficLog(runLog);
-
-    const bool written = TransferImage(port, op, wrs, image, choice.path, runLog);
-    image.Close();
 
     Send(port, op, wrs, Command(kGo));
     runLog += written ? "-----Succefull------" : "-----Failed------";

@@ -14,16 +14,13 @@ void Tell(Operator& op, const std::string& text) { op.ShowMessage({text, Message
 
 }  // namespace
 
-bool TransferImage(SerialPort& port, Operator& op, ByteString& wrs, RecordReader& image,
-                   const std::string& imagePath, std::string& runLog) {
+bool TransferImage(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareImage& image, bool eeprom,
+                   std::string& runLog) {
     std::uint32_t address = kImageBase;
     std::array<std::uint8_t, kRecordSize> record{};
-    for (std::int64_t number = 0;; ++number) {
-        const std::size_t got = image.Read(record);
-        if (image.Failed()) {
-            op.ShowMessage({"Cannot read firmware file " + imagePath + ": " + image.Error(), MessageIcon::Warning, {}});
-            return false;
-        }
+    std::size_t offset = kHeaderSize;
+    for (std::int64_t number = 0;; ++number, offset += kRecordSize) {
+        const std::size_t got = image.CopyRecord(offset, record);
         if (number == kProgramFirstRecord) {
             address = kProgramBase;
             if (record[0] != kProgramMarker) {
@@ -31,7 +28,7 @@ bool TransferImage(SerialPort& port, Operator& op, ByteString& wrs, RecordReader
                 return false;
             }
         }
-        const bool write = number >= kProgramFirstRecord || (op.EepromChecked() && number <= kEepromLastRecord);
+        const bool write = number >= kProgramFirstRecord || (eeprom && number <= kEepromLastRecord);
         if (write) {
             const std::string n = std::to_string(number - kProgramFirstRecord);
             wrs = Command(kWriteMemory);

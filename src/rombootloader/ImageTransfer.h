@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "firmware/RecordReader.h"
+#include "firmware/FirmwareImage.h"
 #include "serial/ByteString.h"
 #include "serial/Operator.h"
 #include "serial/SerialPort.h"
@@ -25,10 +25,11 @@ inline constexpr std::uint8_t kProgramMarker = 0x23;  // '#'
 inline constexpr std::int64_t kProgramOffset =
     static_cast<std::int64_t>(kHeaderSize + kRecordSize * kProgramFirstRecord);
 
-// Sends the records of `image`, positioned just after its header. Appends a
-// "Block n    " line to the run log for each record written. False when the
-// transfer ended on " File corrupt ", a refused data frame or a read error.
-bool TransferImage(SerialPort& port, Operator& op, ByteString& wrs, RecordReader& image,
-                   const std::string& imagePath, std::string& runLog);
+// Sends the records of `image` that follow its header; the EEPROM records
+// only when `eeprom` is set. Appends a "Block n    " line to the run log for
+// each record written. False when the transfer ended on " File corrupt " or a
+// refused data frame.
+bool TransferImage(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareImage& image, bool eeprom,
+                   std::string& runLog);
 
 }  // namespace veltra::rom

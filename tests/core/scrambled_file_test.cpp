@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -328,7 +329,6 @@ TEST_F(ScrambledFile, RefusalsShowWhatIsWrongAndWriteNothing) {
     const std::vector<std::string> initial{"0", " 0", "0", "0"};
     const Case cases[] = {
         {"nothing chosen", "", true, initial, "Please choose File"},
-        {"input gone", "gone.bin", false, initial, "File not found: {}"},
         {"name too short", "ab", true, initial, "The file name is too short to name its scrambled file: {}"},
         {"output is the input", "dev.cri", true, initial, "Cannot convert {}: its scrambled file would replace it"},
         {"ob1 too big", "dev.bin", true, {"256", "0", "0", "0"},
@@ -406,19 +406,20 @@ TEST_F(ScrambledFile, UnreadableInputLeavesOlderOutputAndNoTemporaryFile) {
     FillerSource filler;
     EXPECT_FALSE(ConvertToScrambledFile(op_, ChoiceOf(dir_ / "dev.bin"), filler));
     ASSERT_EQ(op_.messages.size(), 1u);
-    EXPECT_EQ(op_.messages[0].text, "Cannot read " + (dir_ / "dev.bin").string() + ": " + std::strerror(EISDIR));
+    EXPECT_EQ(op_.messages[0].text, "Cannot open firmware file " + (dir_ / "dev.bin").string() + ": it is a folder, not a file");
     EXPECT_EQ(op_.messages[0].icon, MessageIcon::Warning);
     EXPECT_EQ(ReadAll(dir_ / "dev.cri"), Repeat(0x5A, 300));
     EXPECT_EQ(Listing(), (std::set<std::string>{"dev.bin", "dev.cri"}));
 }
 
-// Holds the file size limit low for its lifetime; writes past it fail with
-// EFBIG like on a full disk, also for root.
+// Holds the file size limit low for its lifetime, with SIGXFSZ at its default
+// (which ends the process) as a shell leaves it: the conversion itself must
+// turn a write past the limit into EFBIG, reported like a full disk.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_DFL);
         rlimit lowered = saved_;
         lowered.rlim_cur = bytes;
         ::setrlimit(RLIMIT_FSIZE, &lowered);
@@ -473,6 +474,28 @@ TEST_F(ScrambledFile, FolderNotWritableLeavesOlderOutput) {
     EXPECT_EQ(op_.messages[0].text, "Cannot write " + (dir_ / "dev.cri").string() + ": " + std::strerror(EACCES));
     EXPECT_EQ(ReadAll(dir_ / "dev.cri"), Repeat(0x5A, 300));
     EXPECT_EQ(Listing(), (std::set<std::string>{"dev.bin", "dev.cri"}));
+}
+
+// An output path as long as the system allows: the temporary file beside it
+// must fit too, so its name may be no longer than the output's.
+TEST_F(ScrambledFile, OutputPathOfTheLongestLengthIsWritten) {
+    fs::path folder = dir_;
+    const std::size_t longest = PATH_MAX - 1;  // without the terminating zero
+    while (folder.string().size() + 1 + 200 + 1 + 7 <= longest) folder /= std::string(200, 'd');
+    const std::size_t rest = longest - folder.string().size() - 1 - 1 - 7;
+    if (rest > 0) folder /= std::string(rest, 'e');
+    fs::create_directories(folder);
+    const fs::path input = folder / "dev.bin";
+    ASSERT_EQ(ScrambledFileName(input.string()).size(), longest);
+    WriteAll(input, Pattern(100));
+
+    FillerSource filler;
+    EXPECT_TRUE(ConvertToScrambledFile(op_, ChoiceOf(input), filler))
+        << (op_.messages.empty() ? std::string{} : op_.messages[0].text);
+    EXPECT_EQ(ReadAll(folder / "dev.cri").size(), 3 * kBlock);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"dev.bin", "dev.cri"}));
 }
 
 }  // namespace

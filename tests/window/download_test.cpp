@@ -4,6 +4,8 @@
 #include <QProgressBar>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -53,9 +55,12 @@ private slots:
     void closedPortEndsAtOnce();
     void fileRemovedAfterChoiceSendsNothing();
     void fileChoice();
+    void shorterFileKeepsTheBarShowing();
+    void namedPipeIsRefusedAtChoice();
     void cancelledDialogChangesNothing();
     void testBlock_data();
     void testBlock();
+    void testBlockIsAnsweredWithoutAWakeUp();
 };
 
 // Each frame as "marker:file bytes it carries".
@@ -300,6 +305,41 @@ void DownloadTest::cancelledDialogChangesNothing() {
     QCOMPARE(w.dialogs.messages.size(), std::size_t{1});
 }
 
+// The bar's maximum falls below its value when a shorter file is chosen after
+// a download; the bar then shows full, not an empty bar without a figure.
+void DownloadTest::shorterFileKeepsTheBarShowing() {
+    auto loader = std::make_shared<LoaderDevice>();
+    SimWindow w(loader);
+    FirmwareFolder folder;
+    auto* bar = w.Get<QProgressBar>("ProgressBar1");
+    w.Choose(folder.Write("long.bin", Pattern(1000)));
+    w.Click("go");
+    QCOMPARE(w.Text("l221"), std::string("Successful - 1024 Bytes"));
+    QCOMPARE(bar->value(), 1000);
+
+    w.Choose(folder.Write("short.bin", Pattern(100)));
+    QCOMPARE(bar->maximum(), 100);
+    QCOMPARE(bar->value(), 100);
+    QCOMPARE(bar->text(), QStringLiteral("100%"));
+}
+
+// A named pipe would hold the window for ever in the open of the next RUN.
+void DownloadTest::namedPipeIsRefusedAtChoice() {
+    auto loader = std::make_shared<LoaderDevice>();
+    SimWindow w(loader);
+    FirmwareFolder folder;
+    const std::string good = folder.Write("dev.bin", Pattern(100));
+    w.Choose(good);
+    const std::string pipe = folder.Path() + "/pipe.bin";
+    QCOMPARE(::mkfifo(pipe.c_str(), 0600), 0);
+    w.Choose(pipe);
+
+    QCOMPARE(Join(w.dialogs.MessageTexts()),
+             Join({"Cannot open firmware file " + pipe + ": it is a named pipe, not a regular file"}));
+    QCOMPARE(w.window.Firmware().path, good);
+    QCOMPARE(w.Text("filename"), good);
+}
+
 void DownloadTest::testBlock_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("shown");
@@ -325,6 +365,18 @@ void DownloadTest::testBlock() {
     QCOMPARE(w.device.Received(), frame);
     QVERIFY(w.Text("txtRec").rfind("A5 70 0 1 2 3 4 5 6 7 8 9 A B C D E F 10 ", 0) == 0);
     QCOMPARE(QString::fromStdString(w.Text("T22")), shown);
+}
+
+// The loader answers a well-formed block frame asleep as well, so the test
+// block can be tried against the simulated device with no download before it.
+void DownloadTest::testBlockIsAnsweredWithoutAWakeUp() {
+    auto loader = std::make_shared<LoaderDevice>();
+    SimWindow w(loader, kQuickReads);
+    w.window.pos1_Click();
+
+    QCOMPARE(QString::fromStdString(w.Text("T22")), QStringLiteral("36 35 ,"));
+    QCOMPARE(loader->Frames().size(), std::size_t{1});
+    QCOMPARE(loader->HandshakeAttempts(), 0);
 }
 
 QTEST_MAIN(DownloadTest)

@@ -73,6 +73,8 @@ private slots:
     void refusedFrames();
     void refusedBeforeAnythingIsSent_data();
     void refusedBeforeAnythingIsSent();
+    void refusedEraseWritesNothing_data();
+    void refusedEraseWritesNothing();
     void fileEndingOnARecordBoundaryWritesOneMore();
     void cancelledSynchronisationErasesNothing();
 };
@@ -146,7 +148,7 @@ void FlashingTest::synchronisation() {
     options.earlyReply = early.toStdString();
     options.syncReply = wake.toStdString();
     Flashing f(options);
-    f.Run(Image(kHeader + kRecord), true);  // EEPROM records 0 and 1 only: a short run
+    f.Run(Image(kProgramOffset + 10), false);  // record 160 only: a short run
 
     QCOMPARE(f.rom->SyncAttempts(), attempt);
     QCOMPARE(f.w.device.Received().substr(0, static_cast<std::size_t>(attempt) + 2),
@@ -208,6 +210,11 @@ void FlashingTest::refusedBeforeAnythingIsSent_data() {
                                                         << " File corrupt ";
     QTest::newRow("nothing to write") << 2 << QByteArray::fromStdString(Image(kHeader + 10 * kRecord)) << false
                                       << " File corrupt ";
+    // The option bytes come from the header, the EEPROM area is 8 records:
+    // padding must never stand in for either.
+    QTest::newRow("header cut short") << 2 << QByteArray::fromStdString(Image(10)) << true << " File corrupt ";
+    QTest::newRow("EEPROM area cut short") << 2 << QByteArray::fromStdString(Image(kHeader + 3 * kRecord + 5))
+                                           << true << " File corrupt ";
 }
 
 void FlashingTest::refusedBeforeAnythingIsSent() {
@@ -234,6 +241,36 @@ void FlashingTest::refusedBeforeAnythingIsSent() {
     QVERIFY(f.w.device.Received().empty());
     QCOMPARE(f.rom->GlobalErases(), 0);
     QCOMPARE(f.rom->Memory(0x9000, 4), ByteString(4, static_cast<char>(RomBootloaderDevice::kFactoryByte)));
+}
+
+void FlashingTest::refusedEraseWritesNothing_data() {
+    QTest::addColumn<bool>("command");
+    QTest::addColumn<bool>("eeprom");
+    QTest::newRow("Erase Memory command") << true << false;
+    QTest::newRow("erase parameter") << false << false;
+    QTest::newRow("erase parameter, EEPROM set") << false << true;
+}
+
+// A device that keeps its old memory must not get option bytes or records
+// written over it, and the run must not end as a success.
+void FlashingTest::refusedEraseWritesNothing() {
+    QFETCH(bool, command);
+    QFETCH(bool, eeprom);
+    RomOptions options;
+    options.refuseEraseCommand = command;
+    options.refuseEraseParameter = !command;
+    Flashing f(options);
+    f.Run(kTwoBlocks, eeprom);
+
+    QCOMPARE(Join(f.w.dialogs.MessageTexts()),
+             Join({"Erase error: the microcontroller did not acknowledge the erase; nothing was written"}));
+    QCOMPARE(f.w.Text("txtRec"), std::string("Running !  -----Failed------"));
+    for (const auto& frame : f.rom->Log()) {
+        QVERIFY(frame.kind != veltra::sim::RomFrame::Kind::Address && frame.kind != veltra::sim::RomFrame::Kind::Data);
+    }
+    QCOMPARE(f.rom->Memory(0x4803, 1), ByteString(1, static_cast<char>(RomBootloaderDevice::kFactoryByte)));
+    QCOMPARE(f.rom->Memory(0x9000, 4), ByteString(4, static_cast<char>(RomBootloaderDevice::kFactoryByte)));
+    QVERIFY(f.rom->GoReceived());  // Go is sent whatever happened
 }
 
 // 64 + 128 x 162 bytes: the pass after the last full record finds nothing and,
