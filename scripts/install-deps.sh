@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config   # the build
   libgtest-dev                       # the tests
+  clang libclang-rt-dev              # the reply fuzzer; clang only recommends the runtimes that hold libFuzzer
   qt6-base-dev qt6-qpa-plugins       # the window; the offscreen platform for window tests
   fonts-dejavu-core                  # the window tests measure captions in a real font
   xvfb xauth x11-apps                # looking at the window on a virtual X server

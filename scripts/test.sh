@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs every test twice: a plain debug
 # build, and a build under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Then a minute of the reply fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -11,3 +12,23 @@ for preset in debug sanitize; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "=== fuzz ==="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+fuzzer=./build/fuzz/fuzz/reply_fuzzer
+findings=build/fuzz/findings/
+mkdir -p "$findings"
+# Every seed input once on its own first: the start of the fork mode below
+# drops a seed that crashes instead of failing on it.
+"$fuzzer" -timeout=10 -artifact_prefix="$findings" fuzz/corpus/*
+# The fuzzer works on a copy of the seed inputs, so what it adds stays out of
+# the tree. A run mostly sleeps in the exchange's pauses, so eight processes
+# share the minute, even on two cores. A crash, a sanitizer report, a broken
+# oracle or an input slower than the timeout fails the script; the input is
+# kept in the findings folder.
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+cp fuzz/corpus/* "$corpus"/
+"$fuzzer" -fork=8 -ignore_crashes=0 -ignore_timeouts=0 -ignore_ooms=0 \
+  -max_total_time=60 -timeout=10 -max_len=1024 -artifact_prefix="$findings" "$corpus"
