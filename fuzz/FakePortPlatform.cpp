@@ -24,14 +24,7 @@ bool Fail() noexcept {
 
 }  // namespace
 
-// The seam's open call is gaining the guards against other holders of a port;
-// until that change is in everywhere, the fake takes whichever form the tree
-// declares (fuzz/CMakeLists.txt looks).
-#ifdef VELTRA_FUZZ_OPEN_GUARDS
 PortHandle CreateFileA(const std::string& deviceName, const OpenGuards&) noexcept {
-#else
-PortHandle CreateFileA(const std::string& deviceName) noexcept {
-#endif
     if (deviceName.empty()) {
         Fail();
         return PortHandle{};
@@ -39,10 +32,8 @@ PortHandle CreateFileA(const std::string& deviceName) noexcept {
     return PortHandle{kFakeDevice};
 }
 
-#ifdef VELTRA_FUZZ_OPEN_GUARDS
 // Only a port without a name fails to open here.
 std::string OpenProblem() { return "no device"; }
-#endif
 
 bool SetCommTimeouts(PortHandle& port, const CommTimeouts& timeouts) noexcept {
     if (!port.Valid()) return Fail();

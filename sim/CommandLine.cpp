@@ -9,9 +9,10 @@ const char* const kSimUsage =
     "Plays the measuring device at the far end of a pseudo-terminal published as\n"
     "a serial device, so that the program can be tried without hardware.\n"
     "\n"
-    "  --port COMn:            port of the program's list to appear on (default COM3:,\n"
-    "                          i.e. /dev/ttyS2; a device node there is moved aside\n"
-    "                          and put back at the end; needs root)\n"
+    "  --port NAME             port of the program's list to appear on: COMn: or an\n"
+    "                          adapter name such as ttyUSB0 (default COM3:, i.e.\n"
+    "                          /dev/ttyS2; a device node there is moved aside and\n"
+    "                          put back at the end; needs root)\n"
     "  --rom                   play the microcontroller's ROM bootloader instead of\n"
     "                          the device's own loader\n"
     "  --handshake-attempt N   answer the wake-up 0x7F only on attempt N\n"
@@ -47,6 +48,9 @@ int Count(const std::string& option, const char* text) {
 
 SimCommand ParseSimCommand(int argc, const char* const* argv) {
     SimCommand command;
+    // The program runs in another process, and refuses a line that another
+    // process holds open: the device must not hold its own.
+    command.device.holdLine = false;
     bool loaderOnly = false;
     std::string loaderOption;
     for (int i = 1; i < argc; ++i) {

@@ -24,6 +24,11 @@ PtyPair::PtyPair() {
     fcntl(slaveHold_, F_SETFD, FD_CLOEXEC);
 }
 
+void PtyPair::ReleaseSlave() {
+    if (slaveHold_ >= 0) ::close(slaveHold_);
+    slaveHold_ = -1;
+}
+
 PtyPair::~PtyPair() {
     if (slaveHold_ >= 0) ::close(slaveHold_);
     if (master_ >= 0) ::close(master_);

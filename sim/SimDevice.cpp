@@ -20,6 +20,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How long a device that does not hold its own line rests while nobody has
+// the line open, before it looks again.
+constexpr int kIdleLineRestMs = 20;
+
 // 10 bits a byte on the line: start bit, 8 data bits, stop bit.
 Clock::duration ByteTime(const DeviceOptions& options) {
     if (!options.paceLine || options.baud <= 0) return Clock::duration::zero();
@@ -54,6 +58,7 @@ SimDevice::SimDevice(std::shared_ptr<Personality> personality, DeviceOptions opt
     if (stopFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
     const int flags = ::fcntl(pty_.MasterFd(), F_GETFL);
     ::fcntl(pty_.MasterFd(), F_SETFL, flags | O_NONBLOCK);
+    if (!options_.holdLine) pty_.ReleaseSlave();
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -99,6 +104,13 @@ void SimDevice::MarkStopped() {
     recordChanged_.notify_all();
 }
 
+bool SimDevice::RestWhileLineIdle() {
+    // Nobody has the line open: the master reports the hang-up at once and
+    // goes on reporting it, so rest a little before looking again.
+    pollfd stop{stopFd_, POLLIN, 0};
+    return ::poll(&stop, 1, kIdleLineRestMs) > 0;
+}
+
 void SimDevice::Run() {
     const int master = pty_.MasterFd();
     const Clock::duration byteTime = ByteTime(options_);
@@ -133,6 +145,10 @@ void SimDevice::Run() {
         if (fds[0].revents & POLLIN) {
             char buffer[4096];
             const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n < 0 && errno == EIO && !options_.holdLine) {
+                if (RestWhileLineIdle()) break;
+                continue;
+            }
             if (n < 0 && errno != EAGAIN && errno != EINTR) break;  // EIO: nobody holds the slave
             if (n == 0) break;
             if (n > 0) {
@@ -143,6 +159,8 @@ void SimDevice::Run() {
                 receiveLineFree = std::max(receiveLineFree, now) + byteTime * static_cast<Clock::rep>(count);
                 inFlight.push_back({receiveLineFree, ByteString(buffer, count)});
             }
+        } else if ((fds[0].revents & POLLHUP) && !options_.holdLine) {
+            if (RestWhileLineIdle()) break;
         } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             break;
         }

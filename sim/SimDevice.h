@@ -19,6 +19,10 @@ namespace veltra::sim {
 struct DeviceOptions {
     bool paceLine = false;  // play the line rate: every byte takes 10 bits at `baud`, both ways
     int baud = 19200;
+    // Keep the slave side open in the device itself, so the line never hangs
+    // up between the program's opens. A device in another process must not:
+    // the program refuses a port that another process holds open.
+    bool holdLine = true;
 };
 
 class SimDevice {
@@ -40,6 +44,7 @@ public:
 
 private:
     void Run();
+    bool RestWhileLineIdle();  // true when told to stop meanwhile
     void Record(const ByteString& bytes);
     void MarkStopped();
 

@@ -27,7 +27,7 @@ bool Save(const std::string& file, const veltra::ByteString& bytes) {
 int Run(const SimCommand& command) {
     const std::string devicePath = veltra::DefaultDeviceName(command.port);
     if (devicePath.empty()) {
-        std::fprintf(stderr, "veltra-sim: %s is not a port of the program's list (COM1: to COM9:)\n",
+        std::fprintf(stderr, "veltra-sim: %s is not a port of the program's list (COM1: to COM9:, or an adapter name such as ttyUSB0)\n",
                      command.port.c_str());
         return 2;
     }

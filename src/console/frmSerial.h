@@ -15,6 +15,7 @@
 #include "firmware/FirmwareChoice.h"
 #include "serial/ByteString.h"
 #include "serial/Operator.h"
+#include "serial/PortList.h"
 #include "protocol/WakeUp.h"
 #include "serial/SerialPort.h"
 
@@ -57,6 +58,9 @@ public:
     // How long a loader is woken before the operator is asked whether to keep
     // waiting; tests shorten it.
     void SetWakePatience(std::chrono::milliseconds patience) { wakePatience_ = patience; }
+    // Where the port list looks for devices; tests build a fake tree. The
+    // port opens the device the tree gives for the chosen name.
+    void SetDeviceTree(const veltra::DeviceTree& tree);
 
     // Window state for the whole run.
     veltra::SerialPort& Port() { return port_; }
@@ -107,6 +111,7 @@ private:
     void BuildControls();       // every control with its design-time state
     void LayOutWorkingArea();   // positions of the controls the operator sees
     void FindControls();
+    void RefillPortList();
 
     QtDialogs qtDialogs_;
     DialogSeam* dialogs_ = &qtDialogs_;
@@ -117,4 +122,5 @@ private:
     veltra::FirmwareChoice firmware_;
     veltra::FillerSource filler_;  // one filler sequence for the whole run
     std::chrono::milliseconds wakePatience_ = veltra::kWakePatience;
+    veltra::DeviceTree deviceTree_;
 };

@@ -4,17 +4,19 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 #include <exception>
 #include <system_error>
 
 #include "console/CircleShape.h"
+#include "console/PortComboBox.h"
 #include "console/frmSerial.h"
+#include "serial/PortList.h"
 
 namespace {
 
 const char* const kLineSettings = "19200,n,8,1";
-const int kPortCount = 9;
 
 void ResetNetworkList(QComboBox& list) {
     list.clear();
@@ -27,8 +29,10 @@ void ResetNetworkList(QComboBox& list) {
 void frmSerial::Form_Load() {
     ResetNetworkList(*ui_.CmbNet);
     try {
-        for (int n = 1; n <= kPortCount; ++n) ui_.CmbPort->addItem(QStringLiteral("COM%1:").arg(n));
+        RefillPortList();
         ui_.CmbPort->setCurrentIndex(0);
+        connect(static_cast<PortComboBox*>(ui_.CmbPort), &PortComboBox::aboutToDropDown, this,
+                &frmSerial::RefillPortList);
     } catch (const std::system_error& e) {
         ShowMessage({e.what(), veltra::MessageIcon::Critical, "Error#" + std::to_string(e.code().value())});
     } catch (const std::exception& e) {
@@ -36,9 +40,32 @@ void frmSerial::Form_Load() {
     }
 }
 
+// "COM1:".."COM9:", then the adapters present now. An entry shows the port's
+// name, and the adapter's description where the system knows it; the name
+// alone is what the port opens. The chosen entry stays chosen while it exists.
+void frmSerial::RefillPortList() {
+    const QString chosen = ui_.CmbPort->currentData().toString();
+    const QSignalBlocker quiet(ui_.CmbPort);
+    ui_.CmbPort->clear();
+    for (const veltra::PortEntry& entry : veltra::ListPorts(deviceTree_)) {
+        const QString name = QString::fromStdString(entry.name);
+        const QString shown =
+            entry.description.empty() ? name : name + QStringLiteral("  ") + QString::fromStdString(entry.description);
+        ui_.CmbPort->addItem(shown, name);
+    }
+    const int again = ui_.CmbPort->findData(chosen);
+    ui_.CmbPort->setCurrentIndex(again >= 0 ? again : 0);
+}
+
+void frmSerial::SetDeviceTree(const veltra::DeviceTree& tree) {
+    deviceTree_ = tree;
+    port_.SetDeviceNameMap([tree](const std::string& name) { return veltra::DeviceNodeFor(name, tree); });
+    RefillPortList();
+}
+
 void frmSerial::BTNOpenCom_Click() {
     // The entry at the list's selection, never typed text: the list is not editable.
-    const QString portName = ui_.CmbPort->itemText(ui_.CmbPort->currentIndex());
+    const QString portName = ui_.CmbPort->itemData(ui_.CmbPort->currentIndex()).toString();
     if (!port_.OpenPort(portName.toStdString(), kLineSettings)) {
         // The port has already shown why; this names the port that failed.
         ShowMessage({(portName + QStringLiteral(" Not available!")).toStdString(), veltra::MessageIcon::None, ""});

@@ -18,6 +18,7 @@
 
 #include "console/CircleShape.h"
 #include "console/ElidedLabel.h"
+#include "console/PortComboBox.h"
 #include "console/frmSerial.h"
 
 namespace {
@@ -30,6 +31,7 @@ enum class Kind {
     TextBox,    // one-line text box
     LogBox,     // text box of several lines with a vertical scroll bar
     Combo,      // drop-down list; its entries come from Form_Load
+    PortList,   // the port list: a drop-down read again each time it opens
     Check,      // check box, unchecked
     Option,     // option button
     Progress,   // progress bar, 0..100 at value 0
@@ -59,7 +61,7 @@ const ControlRow kControls[] = {
     {Kind::Frame, "Frame2", nullptr, "Comm's", on, on, "2", {}},
     {Kind::Button, "BTNOpenCom", "Frame2", "Open COM port", on, on, "2", {}},
     {Kind::Button, "BTNCloseCom", "Frame2", "Close COM port", off, on, "9", {}},
-    {Kind::Combo, "CmbPort", nullptr, "", on, on, "7", {}},
+    {Kind::PortList, "CmbPort", nullptr, "", on, on, "7", {}},
     {Kind::Button, "Command1", nullptr, "Open File", off, on, "9", {}},
     {Kind::Button, "go", nullptr, "RUN", off, on, "9", {}},
     {Kind::LongLabel, "filename", nullptr, "No Fille for downloading", off, on, "9", {}, kBold},
@@ -162,6 +164,7 @@ QWidget* Make(const ControlRow& row, QWidget* container) {
             combo->setEditable(false);
             return combo;
         }
+        case Kind::PortList: return new PortComboBox(container);
         case Kind::Check: return new QCheckBox(caption, container);
         case Kind::Option: {
             auto* option = new QRadioButton(caption, container);

@@ -41,9 +41,20 @@ struct Dcb {
     StopBitsMode StopBits = StopBitsMode::One;
 };
 
-// Opens the named device for reading and writing, exclusively. An invalid
-// handle when it cannot be had (missing, in use, not openable).
-PortHandle CreateFileA(const std::string& deviceName) noexcept;
+// Where a platform without exclusive ports of its own finds what other
+// programs hold (lock files, open descriptors); tests point it elsewhere.
+struct OpenGuards {
+    std::string lockDir = "/run/lock";
+    std::string procDir = "/proc";
+};
+
+// Opens the named device for reading and writing, exclusively: a port that
+// another program holds is refused. An invalid handle when it cannot be had
+// (missing, in use, not a serial device, not permitted).
+PortHandle CreateFileA(const std::string& deviceName, const OpenGuards& guards = {}) noexcept;
+// Why the last CreateFileA of this thread failed, in plain words for the
+// operator: one line, naming the program that holds the port where it is known.
+std::string OpenProblem();
 // The setup calls return false on failure; GetLastError then tells why.
 bool SetCommTimeouts(PortHandle& port, const CommTimeouts& timeouts) noexcept;
 bool BuildCommDCBA(const std::string& settings, Dcb& dcb) noexcept;

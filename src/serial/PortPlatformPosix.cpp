@@ -1,9 +1,14 @@
 // The port calls on POSIX (Linux) terminals. Each call of the seam and what it
 // is made of here; the code in the setup boxes is the errno of the failure:
-//   CreateFileA       open(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK), then
-//                     flock(LOCK_EX | LOCK_NB) and the terminal's exclusive
-//                     mode (TIOCEXCL). Any failure gives the invalid handle:
-//                     the "not available" warning box, no code.
+//   CreateFileA       before the open: the device must be a character
+//                     device, its UUCP lock file (/run/lock/LCK..name) must be
+//                     free or stale (then it is ours), and no other process
+//                     may have it open (/proc/<pid>/fd). Then
+//                     open(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK), a
+//                     terminal check, flock(LOCK_EX | LOCK_NB) and the
+//                     terminal's exclusive mode (TIOCEXCL). Any failure gives
+//                     the invalid handle, with OpenProblem() saying why in
+//                     plain words: the "not available" warning box, no code.
 //   SetCommTimeouts   tcgetattr proves the device is a terminal (a plain file
 //                     or /dev/null fails here with ENOTTY); the timeouts are
 //                     kept with the handle, since the system keeps none.
@@ -16,21 +21,29 @@
 //   WriteFile         write() until everything is out, poll(POLLOUT) while the
 //                     queue is full, bounded by the write deadline.
 //   FlushFileBuffers  tcdrain.
-//   CloseHandle       TIOCNXCL, flock(LOCK_UN), close.
+//   CloseHandle       TIOCNXCL, flock(LOCK_UN), close, and the lock file
+//                     removed.
 //   GetLastError      the errno kept by the last failing call of this file.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "serial/LineSettingsPosix.h"
+#include "serial/PortGuardsPosix.h"
 #include "serial/PortPlatform.h"
 
 namespace veltra::platform {
@@ -71,20 +84,127 @@ int PollTimeout(Deadline deadline) noexcept {
     return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
-// Refuses the device to every later opener while this descriptor holds it.
-bool TakeExclusive(int fd) noexcept {
+thread_local std::string openProblem;
+
+// The lock file each open port holds, by descriptor, so that its close can
+// remove it.
+std::mutex locksMutex;
+std::map<int, std::string> locksByFd;
+
+PortHandle FailOpen(int code, std::string problem) {
+    Fail(code);
+    openProblem = std::move(problem);
+    return PortHandle{};
+}
+
+std::string InUseBy(const posix::PortHolder& holder) {
+    if (holder.pid == 0) return "In use by another program.";
+    const std::string program = holder.program.empty() ? "another program" : holder.program;
+    return "In use by " + program + " (pid " + std::to_string(holder.pid) + ").";
+}
+
+// Whose group the device belongs to: on Linux that group (dialout, uucp) is
+// how a user gets the serial ports.
+std::string PermissionProblem(const std::string& deviceName) {
+    const std::string denied = "Permission denied: this user may not use " + deviceName + ".";
+    struct stat st {};
+    if (::stat(deviceName.c_str(), &st) != 0 || st.st_gid == 0) return denied;
+    std::vector<char> buffer(16384);
+    group entry{};
+    group* found = nullptr;
+    if (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return denied;
+    const std::string name = found->gr_name;
+    return denied + " Add the user to the group " + name + " (sudo usermod -aG " + name +
+           " $USER), then log in again.";
+}
+
+std::string OpenFailure(int code, const std::string& deviceName) {
+    switch (code) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV: return "No such device: " + deviceName + " is not there (is the adapter plugged in?).";
+        case EACCES:
+        case EPERM: return PermissionProblem(deviceName);
+        case EBUSY: return "In use by another program.";
+        case ENOTTY: return deviceName + " is not a serial device.";
+        default: return deviceName + ": " + std::strerror(code) + ".";
+    }
+}
+
+// The terminal is ours alone while this descriptor holds it.
+PortHandle TakeExclusive(int fd, const std::string& deviceName) {
     // A flock belongs to the open file description, so it refuses a second
     // open from this process as well as from another.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(errno);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno == EWOULDBLOCK ? EBUSY : errno;
+        return FailOpen(code, OpenFailure(code, deviceName));
+    }
     // The terminal's exclusive mode refuses further opens only to
     // unprivileged processes; a privileged one is let through by the kernel,
     // so a mode already set by somebody else counts as "in use" here.
     int already = 0;
-    if (ioctl(fd, TIOCGEXCL, &already) == 0 && already != 0) return Fail(EBUSY);
-    // ENOTTY: not a terminal at all; SetCommTimeouts refuses it with a code
-    // the operator can read.
-    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(errno);
-    return true;
+    if (ioctl(fd, TIOCGEXCL, &already) == 0 && already != 0) return FailOpen(EBUSY, OpenFailure(EBUSY, deviceName));
+    if (ioctl(fd, TIOCEXCL) != 0) return FailOpen(errno, OpenFailure(errno, deviceName));
+    return PortHandle{fd};
+}
+
+PortHandle Open(const std::string& deviceName, const OpenGuards& guards) {
+    if (deviceName.empty()) return FailOpen(ENOENT, "There is no such port on this machine.");
+    struct stat st {};
+    if (::stat(deviceName.c_str(), &st) != 0) return FailOpen(errno, OpenFailure(errno, deviceName));
+    if (!S_ISCHR(st.st_mode)) return FailOpen(ENOTTY, OpenFailure(ENOTTY, deviceName));
+
+    // The lock file is looked at before the open: opening a terminal that
+    // nobody has open raises its modem lines, which may disturb the device of
+    // the program that locked it. A lock this process holds already (another
+    // handle to the same device) is left to that handle.
+    const std::string lockFile = posix::LockFilePath(guards.lockDir, deviceName);
+    bool heldHere = false;
+    {
+        std::lock_guard locked(locksMutex);
+        for (const auto& held : locksByFd) heldHere = heldHere || held.second == lockFile;
+    }
+    posix::PortHolder holder;
+    const posix::LockResult lock = heldHere ? posix::LockResult::NoLockDir : posix::TakeLock(lockFile, holder, guards.procDir);
+    if (lock == posix::LockResult::HeldByOther) {
+        return FailOpen(EBUSY, InUseBy(holder) + " It holds the lock file " + lockFile + ".");
+    }
+    struct LockGuard {  // gives the lock back on every way out but success
+        const std::string* file;
+        ~LockGuard() {
+            if (file != nullptr) posix::ReleaseLock(*file);
+        }
+    } lockGuard{lock == posix::LockResult::Taken ? &lockFile : nullptr};
+
+    // Non-blocking: the open does not wait for a carrier, and every later wait
+    // is a poll() with a deadline.
+    int fd = -1;
+    do {
+        fd = ::open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return FailOpen(errno, OpenFailure(errno, deviceName));
+    if (!::isatty(fd)) {
+        ::close(fd);
+        return FailOpen(ENOTTY, OpenFailure(ENOTTY, deviceName));
+    }
+    // A program that has the terminal open without any lock (a terminal
+    // program, cat) would take the device's replies from under the transfer.
+    // While it has the terminal open, this open changes nothing on the line.
+    if (const auto other = posix::FindOtherOpener(deviceName, guards.procDir)) {
+        ::close(fd);
+        return FailOpen(EBUSY, InUseBy(*other));
+    }
+    PortHandle port = TakeExclusive(fd, deviceName);
+    if (!port.Valid()) {
+        ::close(fd);  // nothing of ours to undo: the flock goes with the descriptor
+        return port;
+    }
+    if (lockGuard.file != nullptr) {
+        std::lock_guard locked(locksMutex);
+        locksByFd[fd] = lockFile;
+        lockGuard.file = nullptr;
+    }
+    return port;
 }
 
 // A pseudo-terminal and some adapters have no modem lines: their refusal is
@@ -95,27 +215,16 @@ bool NoModemLines(int code) noexcept {
 
 }  // namespace
 
-PortHandle CreateFileA(const std::string& deviceName) noexcept {
-    if (deviceName.empty()) {
-        Fail(ENOENT);
-        return PortHandle{};
+PortHandle CreateFileA(const std::string& deviceName, const OpenGuards& guards) noexcept {
+    try {
+        openProblem.clear();
+        return Open(deviceName, guards);
+    } catch (...) {
+        return FailOpen(ENOMEM, "Out of memory.");
     }
-    // Non-blocking: the open does not wait for a carrier, and every later wait
-    // is a poll() with a deadline.
-    int fd = -1;
-    do {
-        fd = ::open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        Fail(errno);
-        return PortHandle{};
-    }
-    if (!TakeExclusive(fd)) {
-        ::close(fd);  // nothing of ours to undo: the lock goes with the descriptor
-        return PortHandle{};
-    }
-    return PortHandle{fd};
 }
+
+std::string OpenProblem() { return openProblem; }
 
 bool SetCommTimeouts(PortHandle& port, const CommTimeouts& timeouts) noexcept {
     if (!port.Valid()) return Fail(EBADF);
@@ -225,6 +334,13 @@ int CloseHandle(PortHandle& port) noexcept {
     const int fd = static_cast<int>(port.Release());
     ioctl(fd, TIOCNXCL);  // fails harmlessly on a hung-up line
     flock(fd, LOCK_UN);
+    {
+        std::lock_guard locked(locksMutex);
+        if (const auto lock = locksByFd.find(fd); lock != locksByFd.end()) {
+            posix::ReleaseLock(lock->second);
+            locksByFd.erase(lock);
+        }
+    }
     // Not retried on EINTR: on Linux the descriptor is gone either way, and a
     // second close could hit a descriptor that another file has taken since.
     if (::close(fd) != 0) {

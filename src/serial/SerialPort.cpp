@@ -41,10 +41,12 @@ bool SerialPort::OpenPort(const std::string& portName, const std::string& settin
         // the old handle goes first, so it neither leaks nor locks out this open.
         if (PortHandle_.Valid()) platform::CloseHandle(PortHandle_);
 
-        PortHandle_ = platform::CreateFileA(deviceName_(portName));
+        PortHandle_ = platform::CreateFileA(deviceName_(portName), guards_);
         if (!PortHandle_.Valid()) {
-            op_.ShowMessage(
-                Message{"Com Port " + portName + " недоступен. Установите нужный порт.", MessageIcon::Warning, {}});
+            // The second line tells the operator what to do about it.
+            std::string text = "Com Port " + portName + " недоступен. Установите нужный порт.";
+            if (const std::string problem = platform::OpenProblem(); !problem.empty()) text += "\n" + problem;
+            op_.ShowMessage(Message{text, MessageIcon::Warning, {}});
             return false;
         }
         // Timeouts before line settings, as the port has always been set up.
@@ -73,11 +75,10 @@ bool SerialPort::SetupFailed(const std::string& what) {
 }
 
 int SerialPort::ClosePort() {
-    // The handle is invalid after this, where the original design kept the
-    // old value: a POSIX descriptor number is handed to the next file the
-    // process opens, so a later read or write through the old number could
-    // touch a stranger's file. Closing a port that was never opened releases
-    // nothing.
+    // The handle is invalid after this, not left holding its old value: a
+    // POSIX descriptor number is handed to the next file the process opens,
+    // so a later read or write through the old number could touch a
+    // stranger's file. Closing a port that was never opened releases nothing.
     return platform::CloseHandle(PortHandle_);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "serial/ByteString.h"
 #include "serial/Operator.h"
@@ -43,6 +44,7 @@ public:
     using DeviceNameMap = std::function<std::string(const std::string& portName)>;
     void SetDeviceNameMap(DeviceNameMap map);
     void SetReadTimeouts(ReadTimeouts timeouts);
+    void SetOpenGuards(platform::OpenGuards guards) { guards_ = std::move(guards); }
 
 private:
     // Shows the box of a failed setup step with the platform's error code and
@@ -54,6 +56,7 @@ private:
     Operator& op_;
     DeviceNameMap deviceName_;
     ReadTimeouts timeouts_;
+    platform::OpenGuards guards_;
     PortHandle PortHandle_;
     std::array<std::uint8_t, 256> PortBuffer_{};
 };

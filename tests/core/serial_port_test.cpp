@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
@@ -35,8 +36,17 @@ using namespace std::chrono_literals;
 
 const std::string kSettings = "19200,n,8,1";
 
-std::string Unavailable(const std::string& port) {
-    return "Com Port " + port + " недоступен. Установите нужный порт.";
+// The warning box of a port that cannot be had: the fixed first line, then
+// the reason in plain words.
+std::string Unavailable(const std::string& port, const std::string& reason) {
+    return "Com Port " + port + " недоступен. Установите нужный порт.\n" + reason;
+}
+
+std::string OwnProgramName() {
+    std::ifstream comm("/proc/self/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
 }
 
 ByteString Pattern(std::size_t size, unsigned seed = 7) {
@@ -325,7 +335,7 @@ TEST_F(OpenLine, SecondOpenIsRefusedUntilTheFirstCloses) {
     EXPECT_FALSE(other.OpenPort("COM3:", kSettings));
     EXPECT_FALSE(other.IsOpen());
     ASSERT_EQ(otherOp.messages.size(), 1u);
-    EXPECT_EQ(otherOp.messages[0].text, Unavailable("COM3:"));
+    EXPECT_EQ(otherOp.messages[0].text, Unavailable("COM3:", "In use by another program."));
     EXPECT_EQ(otherOp.messages[0].icon, MessageIcon::Warning);
     EXPECT_EQ(otherOp.messages[0].caption, "");
 
@@ -342,8 +352,11 @@ TEST_F(OpenLine, SecondOpenFromAnotherProcessIsRefused) {
         RecordingOperator childOp;
         SerialPort childPort(childOp);
         childPort.SetDeviceNameMap([path = line.pty->SlavePath()](const std::string&) { return path; });
+        // The parent holds it: through its lock file, or seen in /proc where
+        // the system keeps no lock folder.
+        const std::string heldBy = "In use by " + OwnProgramName() + " (pid " + std::to_string(::getppid()) + ").";
         const bool refused = !childPort.OpenPort("COM3:", kSettings) && childOp.messages.size() == 1 &&
-                             childOp.messages[0].text == Unavailable("COM3:");
+                             childOp.messages[0].text.starts_with(Unavailable("COM3:", heldBy));
         ::_exit(refused ? 0 : 1);
     }
     int status = 0;
@@ -374,7 +387,8 @@ TEST(SerialPortOpen, MissingDeviceIsRefusedWithTheWarningBox) {
     EXPECT_FALSE(port.OpenPort("COM9:", kSettings));
     EXPECT_FALSE(port.IsOpen());
     ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "Com Port COM9: недоступен. Установите нужный порт.");
+    EXPECT_EQ(op.messages[0].text,
+              Unavailable("COM9:", "No such device: /dev/veltra-no-such-tty is not there (is the adapter plugged in?)."));
     EXPECT_EQ(op.messages[0].icon, MessageIcon::Warning);
     EXPECT_EQ(op.messages[0].caption, "");
 
@@ -389,7 +403,7 @@ TEST(SerialPortOpen, ComNamesMapToTheSystemsSerialDevices) {
     EXPECT_EQ(DefaultDeviceName("COM9:"), "/dev/ttyS8");
 }
 
-TEST(SerialPortOpen, NamesOutsideCom1ToCom9OpenNothing) {
+TEST(SerialPortOpen, NamesThatAreNoPortOpenNothing) {
     for (const std::string name : {"COM0:", "COM10:", "com1:", "COM1", "LPT1:", "/dev/ttyS0", ""}) {
         SCOPED_TRACE(name);
         RecordingOperator op;
@@ -397,13 +411,13 @@ TEST(SerialPortOpen, NamesOutsideCom1ToCom9OpenNothing) {
         EXPECT_FALSE(port.OpenPort(name, kSettings));
         EXPECT_FALSE(port.IsOpen());
         ASSERT_EQ(op.messages.size(), 1u);
-        EXPECT_EQ(op.messages[0].text, Unavailable(name));
+        EXPECT_EQ(op.messages[0].text, Unavailable(name, "There is no such port on this machine."));
         EXPECT_EQ(op.messages[0].icon, MessageIcon::Warning);
     }
 }
 
-// Not a terminal: refused where the timeouts are installed, with ENOTTY, and
-// the file is let go (its lock can be had again).
+// Not a terminal: refused at the open, with the reason, and the file is let
+// go (its lock can be had again).
 TEST(SerialPortOpen, NonTerminalIsRefusedAndReleased) {
     char plain[] = "/tmp/veltra-serial-plain-XXXXXX";
     const int plainFd = ::mkstemp(plain);
@@ -418,8 +432,8 @@ TEST(SerialPortOpen, NonTerminalIsRefusedAndReleased) {
         EXPECT_FALSE(port.OpenPort("COM3:", kSettings));
         EXPECT_FALSE(port.IsOpen());
         ASSERT_EQ(op.messages.size(), 1u);
-        EXPECT_EQ(op.messages[0].text, "Unable to set timeouts for port COM3: Error: " + std::to_string(ENOTTY));
-        EXPECT_EQ(op.messages[0].icon, MessageIcon::None);
+        EXPECT_EQ(op.messages[0].text, Unavailable("COM3:", path + " is not a serial device."));
+        EXPECT_EQ(op.messages[0].icon, MessageIcon::Warning);
         EXPECT_EQ(op.messages[0].caption, "");
 
         const int probe = ::open(path.c_str(), O_RDWR | O_CLOEXEC);

@@ -108,6 +108,25 @@ TEST(SimDevice, ScriptedRepliesCrossTheRealPtyInPiecesAfterTheirPauses) {
     EXPECT_EQ(script->Matches(), (std::vector<bool>{true, true}));
 }
 
+// A device in another process must not hold its own line, or the program
+// would find the line held by somebody else; it then waits through the
+// hang-ups between the program's opens and answers each new opener.
+TEST(SimDevice, DeviceWithoutItsOwnHoldServesOneOpenerAfterAnother) {
+    auto script = std::make_shared<ScriptedDevice>();
+    script->On("\x7F", {{"\x79", 0ms}}).On("\x7F", {{"\x79", 0ms}});
+    SimDevice device(script, DeviceOptions{.holdLine = false});
+    for (int open = 1; open <= 2; ++open) {
+        SCOPED_TRACE(open);
+        Line line(device.Path());
+        ASSERT_TRUE(line.IsOpen());
+        line.Write("\x7F");
+        EXPECT_EQ(line.Read(1), "\x79");
+    }
+    std::this_thread::sleep_for(100ms);  // nobody on the line for a while
+    EXPECT_TRUE(device.WaitForReceived(2, kPatience));
+    device.Stop();  // ends promptly though the line is idle
+}
+
 TEST(SimDevice, StopInterruptsALongPauseAndTheRestIsNeverSent) {
     auto script = std::make_shared<ScriptedDevice>();
     script->On("?", {{"first", 0ms}, {"never", 60s}});

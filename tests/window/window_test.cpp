@@ -40,6 +40,8 @@ namespace {
 struct Fixture {
     explicit Fixture(const veltra::sim::PtyPair* pty = nullptr) {
         window.SetDialogs(&dialogs);
+        // No adapters: the list is the nine COM names on any machine.
+        window.SetDeviceTree({"/nonexistent/dev", "/nonexistent/sys"});
         window.Port().SetDeviceNameMap([pty](const std::string& port) {
             return pty != nullptr && port == "COM1:" ? pty->SlavePath() : std::string("/nonexistent/tty-" + port);
         });
@@ -441,8 +443,10 @@ void WindowTest::failedOpenShowsBothBoxes() {
     QTest::mouseClick(f.Get("BTNOpenCom"), Qt::LeftButton);
 
     QCOMPARE(f.dialogs.messages.size(), std::size_t{2});
+    // The fixed line, then what is wrong in plain words.
     QCOMPARE(QString::fromStdString(f.dialogs.messages[0].text),
-             QStringLiteral("Com Port COM9: недоступен. Установите нужный порт."));
+             QStringLiteral("Com Port COM9: недоступен. Установите нужный порт.\n"
+                            "No such device: /nonexistent/tty-COM9: is not there (is the adapter plugged in?)."));
     QCOMPARE(f.dialogs.messages[0].icon, veltra::MessageIcon::Warning);
     QCOMPARE(f.dialogs.messages[0].caption, std::string());
     QCOMPARE(f.dialogs.messages[1].text, std::string("COM9: Not available!"));
