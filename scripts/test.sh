@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs every test twice: a plain debug
 # build, and a build under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Then a minute of the reply fuzzer.
+# Then a minute of the reply fuzzer, and last the Windows build's tests under
+# Wine (scripts/windows-tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -32,3 +33,6 @@ trap 'rm -rf "$corpus"' EXIT
 cp fuzz/corpus/* "$corpus"/
 "$fuzzer" -fork=8 -ignore_crashes=0 -ignore_timeouts=0 -ignore_ooms=0 \
   -max_total_time=60 -timeout=10 -max_len=1024 -artifact_prefix="$findings" "$corpus"
+
+echo "=== windows ==="
+./scripts/windows-tests.sh

@@ -13,8 +13,13 @@ const char* const kSimUsage =
     "                          adapter name such as ttyUSB0 (default COM3:, i.e.\n"
     "                          /dev/ttyS2; a device node there is moved aside and\n"
     "                          put back at the end; needs root)\n"
+    "  --link PATH             publish the pseudo-terminal as a symlink at PATH\n"
+    "                          instead (any folder the user may write to; no root\n"
+    "                          needed); the link is removed at the end\n"
     "  --rom                   play the microcontroller's ROM bootloader instead of\n"
     "                          the device's own loader\n"
+    "  --echo                  play a loopback plug instead: every byte received is\n"
+    "                          sent back as it came\n"
     "  --handshake-attempt N   answer the wake-up 0x7F only on attempt N\n"
     "  --refuse-block K        refuse block K (loader only)\n"
     "  --split-block K         answer block K in two pieces, 80 ms apart (loader only)\n"
@@ -23,10 +28,11 @@ const char* const kSimUsage =
     "  --pace                  play the 19200 baud line timing\n"
     "  --save FILE             at the end write what was loaded: the data of the\n"
     "                          accepted blocks (whole blocks, the last one padded),\n"
-    "                          or with --rom the memory 0x04000..0x27FFF\n"
+    "                          or with --rom the memory 0x04000..0x27FFF, or with\n"
+    "                          --echo every byte received\n"
     "  --help                  this text\n"
     "\n"
-    "Ctrl-C or SIGTERM ends it and restores the device name.\n";
+    "Ctrl-C or SIGTERM ends it, removes the link and restores the device name.\n";
 
 namespace {
 
@@ -53,6 +59,8 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
     command.device.holdLine = false;
     bool loaderOnly = false;
     std::string loaderOption;
+    bool portGiven = false;
+    bool handshakeGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const auto value = [&]() -> const char* {
@@ -68,10 +76,17 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
             command.help = true;
         } else if (option == "--port") {
             command.port = value();
+            portGiven = true;
+        } else if (option == "--link") {
+            command.link = value();
+            if (command.link.empty()) throw std::invalid_argument("--link wants a path, not \"\"");
         } else if (option == "--rom") {
             command.rom = true;
+        } else if (option == "--echo") {
+            command.echo = true;
         } else if (option == "--handshake-attempt") {
             command.loader.handshakeAttempt = Count(option, value());
+            handshakeGiven = true;
             command.romOptions.syncAttempt = command.loader.handshakeAttempt;
         } else if (option == "--refuse-block") {
             block(command.loader.refuseBlock);
@@ -90,6 +105,10 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
             throw std::invalid_argument("unknown option " + option);
         }
     }
+    if (portGiven && !command.link.empty()) throw std::invalid_argument("--port and --link both say where to appear: give one");
+    if (command.echo && command.rom) throw std::invalid_argument("--echo and --rom are two different devices: choose one");
+    if (command.echo && loaderOnly) throw std::invalid_argument(loaderOption + " is for the device's loader, not with --echo");
+    if (command.echo && handshakeGiven) throw std::invalid_argument("--handshake-attempt is for the loaders, not with --echo");
     if (command.rom && loaderOnly) throw std::invalid_argument(loaderOption + " is for the device's loader, not with --rom");
     return command;
 }

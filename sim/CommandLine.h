@@ -12,7 +12,9 @@ namespace veltra::sim {
 struct SimCommand {
     bool help = false;
     std::string port = "COM3:";
+    std::string link;  // "" = publish at the port's device node instead
     bool rom = false;
+    bool echo = false;
     LoaderOptions loader;
     RomOptions romOptions;
     DeviceOptions device;

@@ -30,7 +30,7 @@ DeviceLink::DeviceLink(std::string linkPath, std::string target)
     }
     if (::access(Folder(linkPath_).c_str(), W_OK) != 0) {
         throw std::runtime_error("cannot publish " + linkPath_ + ": no write access to " + Folder(linkPath_) +
-                                 " (run as root).");
+                                 " (run as root, or publish with --link in a folder of your own).");
     }
     if (::lstat(linkPath_.c_str(), &st) == 0) {
         if (!S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) {

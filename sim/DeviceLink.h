@@ -1,8 +1,9 @@
 #pragma once
 // Publishes the simulated device under a device name that the program's port
-// list reaches (a symlink to the pty slave), and puts everything back when it
-// ends. A device node already there is moved aside to "<path>.veltra-sim-saved"
-// for the time being.
+// list reaches, or at any path of the user's choice (a symlink to the pty
+// slave), and puts everything back when it ends. A device node already there
+// is moved aside to "<path>.veltra-sim-saved" for the time being; anything
+// else already there is left alone and refused.
 #include <string>
 
 namespace veltra::sim {

@@ -1,5 +1,6 @@
 // veltra-sim: the measuring device without hardware. Publishes a simulated
-// device under a port name of the program's list and plays it until Ctrl-C.
+// device under a port name of the program's list (or as a link at a path of
+// the user's choice) and plays it until Ctrl-C.
 #include <pthread.h>
 #include <signal.h>
 
@@ -11,6 +12,7 @@
 #include "serial/SerialPort.h"
 #include "sim/CommandLine.h"
 #include "sim/DeviceLink.h"
+#include "sim/EchoDevice.h"
 #include "sim/SimDevice.h"
 #include "sim/Trace.h"
 
@@ -25,7 +27,7 @@ bool Save(const std::string& file, const veltra::ByteString& bytes) {
 }
 
 int Run(const SimCommand& command) {
-    const std::string devicePath = veltra::DefaultDeviceName(command.port);
+    const std::string devicePath = command.link.empty() ? veltra::DefaultDeviceName(command.port) : command.link;
     if (devicePath.empty()) {
         std::fprintf(stderr, "veltra-sim: %s is not a port of the program's list (COM1: to COM9:, or an adapter name such as ttyUSB0)\n",
                      command.port.c_str());
@@ -42,9 +44,14 @@ int Run(const SimCommand& command) {
     std::shared_ptr<LoaderDevice> loader;
     std::shared_ptr<RomBootloaderDevice> rom;
     std::shared_ptr<Personality> played;
-    if (command.rom) {
+    const char* what = "the device's loader";
+    if (command.echo) {
+        played = std::make_shared<EchoDevice>();
+        what = "a loopback plug";
+    } else if (command.rom) {
         rom = std::make_shared<RomBootloaderDevice>(command.romOptions);
         played = std::make_shared<RomTrace>(rom, stdout);
+        what = "the ROM bootloader";
     } else {
         loader = std::make_shared<LoaderDevice>(command.loader);
         played = std::make_shared<LoaderTrace>(loader, stdout);
@@ -58,10 +65,10 @@ int Run(const SimCommand& command) {
         std::fprintf(stderr, "veltra-sim: %s\n", e.what());
         return 1;
     }
-    std::printf("veltra-sim: %s on %s (%s -> %s%s)%s; Ctrl-C ends\n",
-                command.rom ? "the ROM bootloader" : "the device's loader", command.port.c_str(), devicePath.c_str(),
-                device.Path().c_str(), link->MovedAside() ? ", original saved aside" : "",
-                command.device.paceLine ? ", paced at 19200 baud" : "");
+    const std::string where =
+        command.link.empty() ? "on " + command.port + " (" + devicePath + " -> " : "at " + devicePath + " (-> ";
+    std::printf("veltra-sim: %s %s%s%s)%s; Ctrl-C ends\n", what, where.c_str(), device.Path().c_str(),
+                link->MovedAside() ? ", original saved aside" : "", command.device.paceLine ? ", paced at 19200 baud" : "");
 
     int received = 0;
     sigwait(&endSignals, &received);
@@ -71,7 +78,10 @@ int Run(const SimCommand& command) {
     if (!problems.empty()) std::fprintf(stderr, "veltra-sim: %s\n", problems.c_str());
     std::printf("veltra-sim: ended; %zu bytes received", device.Received().size());
     veltra::ByteString loaded;
-    if (loader) {
+    if (command.echo) {
+        loaded = device.Received();
+        std::printf(", all sent back\n");
+    } else if (loader) {
         loaded = loader->Firmware();
         std::printf(", %zu blocks, %zu bytes of firmware accepted\n", loader->Frames().size(), loaded.size());
     } else {

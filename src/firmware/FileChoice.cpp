@@ -2,14 +2,12 @@
 
 #include <climits>
 
+#include "firmware/FileSystem.h"
 #include "firmware/FirmwareImage.h"
 
 namespace veltra {
 
-std::string FolderOf(const std::string& path) {
-    const auto last = path.rfind(kPathSeparator);
-    return last == std::string::npos ? std::string{} : path.substr(0, last + 1);
-}
+std::string FolderOf(const std::string& path) { return path.substr(0, platform::FileNameStart(path)); }
 
 void ChooseFirmwareFile(Operator& op, FirmwareChoice& choice) {
     const std::string name = op.AskOpenFileName(kOpenDialogTitle, kAllFilesFilter);

@@ -11,10 +11,9 @@ inline constexpr char kOpenDialogTitle[] = "Open";
 // One entry that shows every file. "*" rather than "*.*": on this platform
 // "*.*" would hide the names that have no dot.
 inline constexpr char kAllFilesFilter[] = "All Files (*)";
-inline constexpr char kPathSeparator = '/';
 
 // The folder of a path: its leading part up to and including the last
-// separator; empty when it has none.
+// separator ('/', and on Windows '\' too); empty when it has none.
 std::string FolderOf(const std::string& path);
 
 // Shows the dialog and, for a chosen file, replaces the whole choice (path,

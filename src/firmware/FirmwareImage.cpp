@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "firmware/FirmwareFile.h"
+#include "firmware/FileSystem.h"
 
 namespace veltra {
 namespace {

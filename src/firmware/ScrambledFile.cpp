@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <utility>
 
-#include <sys/stat.h>
-
+#include "firmware/FileSystem.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/ScrambleKey.h"
 #include "firmware/StagedOutput.h"
@@ -84,20 +81,10 @@ void ScrambleInPlace(ScrambleBlock& block, const ScrambleBlock& key, FillerSourc
     }
 }
 
-// Whether the output name leads to the input itself (its name ends in "cri",
-// or it is reached through a link): the rename at the end would replace it.
-bool IsSameFile(const std::string& inputPath, const std::string& outputPath) {
-    struct stat in {};
-    struct stat out {};
-    if (::stat(inputPath.c_str(), &in) != 0 || ::stat(outputPath.c_str(), &out) != 0) return false;
-    return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
-}
-
 }  // namespace
 
 std::string ScrambledFileName(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t nameStart = platform::FileNameStart(path);
     // Counted in characters, not bytes: a UTF-8 character is one lead byte and
     // its continuation bytes 10xxxxxx.
     std::size_t cut = path.size();
@@ -123,7 +110,9 @@ bool ConvertToScrambledFile(Operator& op, const FirmwareChoice& choice, FillerSo
     }
     const std::optional<FirmwareImage> input = LoadFirmwareImage(op, inputPath);
     if (!input) return false;
-    if (IsSameFile(inputPath, outputPath)) {
+    // The output name may lead to the input itself (its name ends in "cri",
+    // or it is reached through a link): the rename at the end would replace it.
+    if (platform::IsSameFile(inputPath, outputPath)) {
         Show(op, "Cannot convert " + inputPath + ": its scrambled file would replace it");
         return false;
     }
@@ -132,7 +121,7 @@ bool ConvertToScrambledFile(Operator& op, const FirmwareChoice& choice, FillerSo
 
     StagedOutput output(outputPath);
     const auto writeFailed = [&] {
-        Show(op, "Cannot write " + outputPath + ": " + std::strerror(output.Error()), MessageIcon::Warning);
+        Show(op, "Cannot write " + outputPath + ": " + output.ErrorText(), MessageIcon::Warning);
         return false;
     };
     if (!output.Create()) return writeFailed();

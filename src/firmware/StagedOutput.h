@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "firmware/FileSystem.h"
+
 namespace veltra {
 
 class StagedOutput {
@@ -16,25 +18,26 @@ public:
     StagedOutput(const StagedOutput&) = delete;
     StagedOutput& operator=(const StagedOutput&) = delete;
 
-    // Each returns false on failure and keeps the errno in Error(); after a
-    // failure the object is only good for destruction.
+    // Each returns false on failure and keeps the reason in ErrorText();
+    // after a failure the object is only good for destruction.
     bool Create();
     bool Write(const void* data, std::size_t size);
-    bool Commit();  // write out, close, rename over the final name
+    bool Commit();  // write out, flush to the disk, close, rename over the final name
 
-    int Error() const { return error_; }
+    // Why the first failing step failed, in words ("Permission denied").
+    const std::string& ErrorText() const { return error_; }
 
 private:
-    bool Fail();
+    bool Fail(const std::string& reason);
     bool WriteOut(const char* data, std::size_t size);
 
     std::string finalPath_;
     std::string tempPath_;
-    int fd_ = -1;
+    platform::NewFile file_;
     // Small records are gathered here, so that a large file costs few system calls.
     std::vector<char> pending_;
     bool committed_ = false;
-    int error_ = 0;
+    std::string error_;
 };
 
 }  // namespace veltra

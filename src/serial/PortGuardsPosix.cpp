@@ -1,3 +1,4 @@
+#include "serial/DescriptorPosix.h"
 #include "serial/PortGuardsPosix.h"
 
 #include <dirent.h>
@@ -18,6 +19,8 @@
 namespace veltra::platform::posix {
 namespace {
 
+using veltra::posix::Descriptor;
+
 // How often a take starts over when the lock file changes under it: another
 // tool removing a stale lock or taking the port at the same moment.
 constexpr int kTakeAttempts = 5;
@@ -25,22 +28,6 @@ constexpr int kTakeAttempts = 5;
 // Longer than any lock a terminal program writes (the pid, maybe its name and
 // user after it); what lies beyond is not looked at.
 constexpr std::size_t kLockReadLimit = 128;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) noexcept : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    bool Valid() const noexcept { return fd_ >= 0; }
-    int Get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
 
 struct DirCloser {
     void operator()(DIR* dir) const noexcept { ::closedir(dir); }

@@ -1,23 +1,24 @@
 #pragma once
 // The ports the window offers: the nine fixed "COMn:" names, then the serial
-// adapters the system has right now (USB adapters such as /dev/ttyUSB0 and
-// /dev/ttyACM0, and serial cards beyond the ninth port). Each platform side
-// says which device node a name stands for; OpenPort opens that node.
+// adapters the system has right now (on Linux USB adapters such as
+// /dev/ttyUSB0 and /dev/ttyACM0, and serial cards beyond the ninth port; on
+// Windows the COM ports above COM9). Each platform side says which device a
+// name stands for; OpenPort opens that device.
 #include <string>
 #include <vector>
 
 namespace veltra {
 
 struct PortEntry {
-    std::string name;         // what the list shows and OpenPort takes: "COM1:" .. "COM9:", or "ttyUSB0"
-    std::string device;       // the device node: "/dev/ttyS0", "/dev/ttyUSB0"
-    std::string description;  // e.g. "FTDI FT232R USB UART (A1B2C3D4)"; empty when the system tells nothing
+    std::string name;         // what the list shows and OpenPort takes: "COM1:" .. "COM9:", "ttyUSB0", "COM12:"
+    std::string device;       // the device: "/dev/ttyS0", "/dev/ttyUSB0"; on Windows "COM1:", "\\.\COM12"
+    std::string description;  // e.g. "FTDI FT232R USB UART (A1B2C3D4)", "\Device\VCP0"; empty when the system tells nothing
 
     bool operator==(const PortEntry&) const = default;
 };
 
 // Where the system keeps device nodes and its device tree; tests build a fake
-// tree in a temporary folder.
+// tree in a temporary folder. Windows has neither: there it is ignored.
 struct DeviceTree {
     std::string devDir = "/dev";
     std::string sysDir = "/sys";
@@ -26,14 +27,18 @@ struct DeviceTree {
 // "COM1:" to "COM9:" first, always, in order (devDir + "/ttyS0".."/ttyS8",
 // listed whether present or not, without a description); then the serial
 // adapters present on the machine, sorted by name in natural order (ttyACM0,
-// ttyACM1, ttyUSB0, ttyUSB2, ttyUSB10). Never throws: when the device tree
+// ttyACM1, ttyUSB0, ttyUSB2, ttyUSB10). On Windows the COM ports above COM9
+// that the system reports present follow, in number order, described by the
+// name of their device. Never throws: when the device tree (the registry)
 // cannot be read the list holds the nine COM entries only.
 std::vector<PortEntry> ListPorts(const DeviceTree& tree = {});
 
-// The device node a port name stands for: "COMn:" (n 1..9) -> devDir/ttyS(n-1);
+// The device a port name stands for: "COMn:" (n 1..9) -> devDir/ttyS(n-1);
 // a bare tty name such as "ttyUSB0" or "ttyACM3" (letters, digits, '_' and '-'
 // only, starting with "tty") -> devDir/name; anything else -> "" (opens like a
-// missing port). No name can reach outside devDir.
+// missing port). No name can reach outside devDir. On Windows "COM1:" to
+// "COM9:" stand for themselves, "COMn:" above them for "\\.\COMn", and
+// anything else for "".
 std::string DeviceNodeFor(const std::string& portName, const DeviceTree& tree = {});
 
 }  // namespace veltra

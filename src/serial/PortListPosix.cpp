@@ -22,10 +22,13 @@
 #include <system_error>
 #include <vector>
 
+#include "serial/DescriptorPosix.h"
 #include "serial/PortList.h"
 
 namespace veltra {
 namespace {
+
+using veltra::posix::Descriptor;
 
 namespace fs = std::filesystem;
 
@@ -64,33 +67,19 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // The first line of a small attribute file, trimmed; nothing when it is
 // missing, not a regular file or unreadable. The open cannot block, so a
 // named pipe in a strange tree does not hold the window.
 std::optional<std::string> ReadAttribute(const fs::path& path) {
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0) return std::nullopt;
+    if (file.Get() < 0) return std::nullopt;
     struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
 
     std::array<char, kAttributeLimit> buffer{};
     std::size_t filled = 0;
     while (filled < buffer.size()) {
-        const ssize_t n = ::read(file.get(), buffer.data() + filled, buffer.size() - filled);
+        const ssize_t n = ::read(file.Get(), buffer.data() + filled, buffer.size() - filled);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return std::nullopt;
         if (n == 0) break;

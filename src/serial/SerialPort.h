@@ -21,7 +21,8 @@ struct ReadTimeouts {
     int totalMs = 256;    // 1 ms for each of the 255 bytes asked for, plus 1 ms
 };
 
-// "COMn:" -> the device node of the platform ("/dev/ttyS<n-1>" on Linux).
+// "COMn:" -> the device of the platform ("/dev/ttyS<n-1>" on Linux; on
+// Windows "COMn:" itself, or "\\.\COMn" from COM10 on).
 std::string DefaultDeviceName(const std::string& portName);
 
 class SerialPort {

@@ -24,11 +24,14 @@
 #include "firmware/ScrambledFile.h"
 #include "serial/ByteString.h"
 #include "support/RecordingOperator.h"
+#include "support/ScrambledFileModel.h"
 
 namespace veltra {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ExpectedScrambledFile;
+using testing::FillerOffsets;
 using testing::RecordingOperator;
 
 constexpr std::size_t kBlock = kScrambleBlockSize;
@@ -57,43 +60,6 @@ FirmwareChoice ChoiceOf(const fs::path& path) {
     choice.path = path.string();
     choice.folder = path.parent_path().string() + "/";
     return choice;
-}
-
-// The file as the format describes it, built independently of the conversion:
-// filler drawn header bytes 1..15, then 23..63, then each blank block in order;
-// the positions past the input's end in the last block are 0xFF.
-ByteString ExpectedFile(const ByteString& input, const std::array<std::uint8_t, 4>& ob1to4, FillerSource& filler) {
-    const auto& key = ScrambleKey();
-    ByteString out;
-    AppendByte(out, 0x01);
-    for (int i = 1; i < 16; ++i) AppendByte(out, filler.NextFiller());
-    for (int i = 16; i < 19; ++i) AppendByte(out, key[0]);
-    for (std::size_t box : {0u, 3u, 1u, 2u}) AppendByte(out, static_cast<std::uint8_t>(ob1to4[box] ^ key[0]));
-    for (int i = 23; i < 64; ++i) AppendByte(out, filler.NextFiller());
-    for (std::size_t start = 0; start <= input.size(); start += kBlock) {
-        ByteString block = input.substr(start, kBlock);
-        block.resize(kBlock, '\xFF');
-        const bool blank = block == Repeat(0xFF, kBlock);
-        for (std::size_t i = 0; i < kBlock; ++i) {
-            AppendByte(out, blank ? filler.NextFiller() : static_cast<std::uint8_t>(ByteAt(block, i) ^ key[i]));
-        }
-    }
-    return out;
-}
-
-// Offsets of the output that hold filler for this input.
-std::set<std::size_t> FillerOffsets(const ByteString& input) {
-    std::set<std::size_t> offsets;
-    for (std::size_t i = 1; i < 16; ++i) offsets.insert(i);
-    for (std::size_t i = 23; i < 64; ++i) offsets.insert(i);
-    std::size_t outStart = kBlock;
-    for (std::size_t start = 0; start <= input.size(); start += kBlock, outStart += kBlock) {
-        ByteString block = input.substr(start, kBlock);
-        block.resize(kBlock, '\xFF');
-        if (block != Repeat(0xFF, kBlock)) continue;
-        for (std::size_t i = 0; i < kBlock; ++i) offsets.insert(outStart + i);
-    }
-    return offsets;
 }
 
 class ScrambledFile : public ::testing::Test {
@@ -191,7 +157,7 @@ TEST_F(ScrambledFile, OutputMatchesTheFormatWithFillerDrawnInAscendingOffset) {
     FillerSource filler;
     FillerSource model;
     const ByteString output = Convert(input, filler);
-    EXPECT_EQ(output, ExpectedFile(input, {0, 0, 0, 0}, model));
+    EXPECT_EQ(output, ExpectedScrambledFile(input, {0, 0, 0, 0}, model));
 }
 
 TEST_F(ScrambledFile, BlockWithOneByteOtherThan0xFFIsScrambledNotFilled) {
@@ -237,7 +203,7 @@ TEST_F(ScrambledFile, LastBlockOf0xFFAndItsPaddingIsFiller) {
     FillerSource model;
     const ByteString output = Convert(input, filler);
     ASSERT_EQ(output.size(), 3 * kBlock);
-    EXPECT_EQ(output, ExpectedFile(input, {0, 0, 0, 0}, model));
+    EXPECT_EQ(output, ExpectedScrambledFile(input, {0, 0, 0, 0}, model));
     EXPECT_EQ(FillerOffsets(input).count(2 * kBlock), 1u);
 }
 

@@ -25,11 +25,13 @@
 
 #include "serial/SerialPort.h"
 #include "sim/PtyPair.h"
+#include "support/PortBytes.h"
 #include "support/RecordingOperator.h"
 
 namespace veltra {
 namespace {
 
+using testing::EveryByteValue;
 using testing::RecordingOperator;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -52,12 +54,6 @@ std::string OwnProgramName() {
 ByteString Pattern(std::size_t size, unsigned seed = 7) {
     ByteString s;
     for (std::size_t i = 0; i < size; ++i) AppendByte(s, static_cast<std::uint8_t>(i * seed + 3));
-    return s;
-}
-
-ByteString EveryByteValue() {
-    ByteString s;
-    for (int b = 0; b < 256; ++b) AppendByte(s, static_cast<std::uint8_t>(b));
     return s;
 }
 

@@ -1,6 +1,8 @@
-// Firmware files on POSIX: stat decides the kind before anything is opened,
-// the open itself does not block (O_NONBLOCK), and fstat of the open file
-// checks again, since the name may have been replaced in between.
+// Reading files and telling files apart on POSIX: stat decides the kind
+// before anything is opened, the open itself does not block (O_NONBLOCK), and
+// fstat of the open file checks again, since the name may have been replaced
+// in between. One file is one device and inode number; '/' is the only
+// separator. The reasons are the system's error texts (strerror).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,10 +13,13 @@
 #include <string>
 #include <utility>
 
-#include "firmware/FirmwareFile.h"
+#include "serial/DescriptorPosix.h"
+#include "firmware/FileSystem.h"
 
 namespace veltra::platform {
 namespace {
+
+using veltra::posix::Descriptor;
 
 FileProblem Refuse(std::string reason) { return {false, std::move(reason)}; }
 FileProblem FromErrno(int error) { return Refuse(std::strerror(error)); }
@@ -29,21 +34,6 @@ std::string KindProblem(mode_t mode) {
     return "it is not a regular file";
 }
 
-FileProblem TooLarge(std::int64_t length) { return {false, {}, length}; }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
@@ -62,39 +52,36 @@ FileProblem ReadRegularFile(const std::string& path, std::int64_t limit, std::ve
     if (expected > limit) return TooLarge(expected);
 
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0) return FromErrno(errno);
+    if (file.Get() < 0) return FromErrno(errno);
     struct stat st {};
-    if (::fstat(file.get(), &st) != 0) return FromErrno(errno);
+    if (::fstat(file.Get(), &st) != 0) return FromErrno(errno);
     if (auto kind = KindProblem(st.st_mode); !kind.empty()) return Refuse(std::move(kind));
     expected = static_cast<std::int64_t>(st.st_size);
     if (expected > limit) return TooLarge(expected);
 
-    // Read to the end, not to the length: a file that grows meanwhile is read as
-    // far as the limit allows, one that shrinks ends where it ends. One byte of
-    // room past the length tells a growing file at once.
-    bytes.resize(static_cast<std::size_t>(expected) + 1);
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            if (static_cast<std::int64_t>(filled) > limit) break;
-            bytes.resize(std::min<std::size_t>(bytes.size() * 2, static_cast<std::size_t>(limit) + 1));
-        }
-        const ssize_t got = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            const int error = errno;
-            bytes.clear();
-            return FromErrno(error);
-        }
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    if (static_cast<std::int64_t>(filled) > limit) {
-        bytes.clear();
-        return TooLarge(static_cast<std::int64_t>(filled));
-    }
-    bytes.resize(filled);
-    return {};
+    return ReadToEnd(expected, limit,
+                     [&file](std::uint8_t* into, std::size_t room, std::size_t& got, std::string& reason) {
+                         ssize_t n = -1;
+                         do {
+                             n = ::read(file.Get(), into, room);
+                         } while (n < 0 && errno == EINTR);
+                         if (n < 0) {
+                             reason = std::strerror(errno);
+                             return false;
+                         }
+                         got = static_cast<std::size_t>(n);
+                         return true;
+                     },
+                     bytes);
 }
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool IsPathSeparator(char c) { return c == '/'; }
 
 }  // namespace veltra::platform

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The Windows side, proved on this Linux machine: the core and its Windows
+# tests cross-compiled with MinGW-w64, run under Wine with COM1 mapped to the
+# pseudo-terminal of the simulated device (the Linux veltra-sim). Called by
+# scripts/test.sh after the Linux suites; fails when any Windows test fails.
+#
+# Steps: the cross compiler and Wine (installed when missing), the Linux
+# simulator, GoogleTest for MinGW (from Debian's sources in /usr/src/googletest,
+# installed under build/gtest-mingw), the `windows` preset, a fresh Wine prefix
+# with COM1 in its registry, and ctest for build/windows, all Wine work in a
+# mount namespace of its own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+step_start=$SECONDS
+step_done() {
+  echo "--- windows: $1 in $((SECONDS - step_start)) s"
+  step_start=$SECONDS
+}
+
+# ---- Inside the mount namespace (the script calls itself here) --------------
+if [[ ${1:-} == --in-namespace ]]; then
+  prefix=$2 com1=$3
+  # Wine gives a COM port to every serial device whose name it finds
+  # (/dev/ttyS0, ttyS1, ... ttyUSB0, ... ttyACM0, ...): only a name that is
+  # not there is not taken. So in this namespace /dev is a copy without them
+  # (every other entry bound to the real one), so that COM1 is the simulator
+  # alone and COM7 no port at all. The real /dev is not touched.
+  new_dev=$(mktemp -d)
+  mount -t tmpfs -o mode=0755,size=1m veltra-dev "$new_dev"
+  for entry in /dev/* /dev/.[!.]*; do
+    [[ -e $entry || -L $entry ]] || continue
+    name=${entry#/dev/}
+    case $name in ttyS[0-9]* | ttyUSB[0-9]* | ttyACM[0-9]*) continue ;; esac
+    if [[ $name == ptmx ]]; then
+      # A bound /dev/ptmx finds no pts beside it: the pseudo-terminals'
+      # own multiplexer, as in a container.
+      ln -s pts/ptmx "$new_dev/ptmx"
+    elif [[ -L $entry ]]; then
+      cp -P -- "$entry" "$new_dev/$name"
+    elif [[ -d $entry ]]; then
+      mkdir -- "$new_dev/$name"
+      mount --rbind -- "$entry" "$new_dev/$name"
+    else
+      touch -- "$new_dev/$name"
+      mount --bind -- "$entry" "$new_dev/$name"
+    fi
+  done
+  mount --move "$new_dev" /dev
+  rmdir -- "$new_dev"
+  export WINEPREFIX=$prefix WINEDEBUG=-all
+  # No Mono or Gecko: nothing here needs them, and their installers would ask.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+
+  # Wine's own programs keep running after the first program of a server
+  # ends, with that program's output: they are sent away here, or they would
+  # hold ctest's output pipe open.
+  wineboot --init >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$com1" /f >/dev/null 2>&1
+  wineserver -w  # the ports are read at a server's start: this one ends first
+  step_done "Wine prefix made"
+
+  wineserver -p >/dev/null 2>&1
+  wine cmd /c exit >/dev/null 2>&1
+  if [[ "$(readlink "$prefix/dosdevices/com1" || true)" != "$com1" ]]; then
+    echo "windows-tests.sh: Wine did not map COM1 to $com1" >&2
+    exit 1
+  fi
+  status=0
+  ctest --test-dir build/windows --output-on-failure -j "$(nproc)" || status=$?
+  step_done "tests run"
+  exit "$status"
+fi
+
+# ---- The cross compiler and Wine --------------------------------------------
+# Installed here rather than by install-deps.sh: about 1.4 GB that only this
+# step needs, which the start command (install-deps.sh too) should not pull in.
+packages=(g++-mingw-w64-x86-64-posix wine wine64)
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+if ((${#missing[@]} > 0)); then
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+step_done "cross compiler and Wine present"
+
+# ---- The Linux simulator, the peer of every port test -------------------------
+cmake --preset debug >/dev/null
+cmake --build --preset debug --target veltra-sim
+step_done "Linux simulator built"
+
+# ---- GoogleTest for MinGW --------------------------------------------------
+# Built from the sources that libgtest-dev ships, with the project's toolchain
+# and language level (a C++20 program prints char8_t strings through it).
+gtest=$PWD/build/gtest-mingw
+cmake -S /usr/src/googletest -B "$gtest/build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64-posix.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_STANDARD=20 -DBUILD_GMOCK=OFF \
+  -DCMAKE_INSTALL_PREFIX="$gtest" >/dev/null
+cmake --build "$gtest/build"
+cmake --install "$gtest/build" >/dev/null
+step_done "GoogleTest for MinGW built"
+
+# ---- The core and the Windows tests ------------------------------------------
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+step_done "core and Windows tests built"
+
+# ---- Wine: a fresh prefix, COM1 mapped, the tests ------------------------------
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" build/windows/CMakeCache.txt; }
+prefix=$(cache_value VELTRA_WINEPREFIX)
+com1=$(cache_value VELTRA_COM1_LINK)
+if [[ -z $prefix || -z $com1 ]]; then
+  echo "windows-tests.sh: build/windows names no Wine prefix or COM1 path" >&2
+  exit 1
+fi
+if [[ -d $prefix ]]; then
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true  # a server left by an earlier run
+  rm -rf -- "$prefix"
+fi
+# The simulator needs no namespace; only Wine must not see the serial devices.
+exec unshare --mount --propagation private -- "$0" --in-namespace "$prefix" "$com1"

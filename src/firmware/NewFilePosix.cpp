@@ -1,0 +1,87 @@
+// The steps of a file written new, on POSIX: open(O_CREAT | O_EXCL) with mode
+// 0666 less the umask, like any ordinary file of the folder; write() until all
+// is out; fsync; close; rename over the final name; unlink. The reasons are
+// the system's error texts (strerror).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "firmware/FileSystem.h"
+
+namespace veltra::platform {
+namespace {
+
+// Past a file-size limit the system would end the whole program with SIGXFSZ,
+// leaving the temporary file behind; ignored, the write fails with EFBIG and is
+// reported like a full disk.
+void IgnoreFileSizeSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+// The reason of the failure just seen; EIO for a call that failed without
+// saying why (a write that wrote nothing).
+bool Fail(std::string& reason) {
+    reason = std::strerror(errno != 0 ? errno : EIO);
+    return false;
+}
+
+}  // namespace
+
+NewFile::~NewFile() {
+    if (native_ >= 0) ::close(static_cast<int>(native_));
+}
+
+NewFile::Creation NewFile::Create(const std::string& path, std::string& reason) {
+    IgnoreFileSizeSignal();
+    errno = 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0) {
+        native_ = fd;
+        return Creation::Created;
+    }
+    const bool taken = errno == EEXIST;
+    Fail(reason);
+    return taken ? Creation::NameTaken : Creation::Failed;
+}
+
+bool NewFile::WriteAll(const char* data, std::size_t size, std::string& reason) {
+    const int fd = static_cast<int>(native_);
+    while (size > 0) {
+        errno = 0;
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return Fail(reason);
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool NewFile::FlushToDisk(std::string& reason) {
+    errno = 0;
+    return ::fsync(static_cast<int>(native_)) == 0 || Fail(reason);
+}
+
+bool NewFile::Close(std::string& reason) {
+    if (native_ < 0) return true;
+    errno = 0;
+    const int fd = static_cast<int>(native_);
+    native_ = -1;  // gone whatever close says: it is never closed twice
+    return ::close(fd) == 0 || Fail(reason);
+}
+
+bool MoveOver(const std::string& from, const std::string& to, std::string& reason) {
+    errno = 0;
+    return std::rename(from.c_str(), to.c_str()) == 0 || Fail(reason);
+}
+
+void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }
+
+}  // namespace veltra::platform

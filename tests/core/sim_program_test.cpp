@@ -1,0 +1,229 @@
+// The veltra-sim program: its options, and its link published at a path of
+// the user's choice, as the Windows tests use it from another process.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/CommandLine.h"
+
+extern char** environ;
+
+namespace veltra::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Generous bound for anything that must merely end, never a measurement.
+constexpr auto kPatience = 10s;
+
+SimCommand Parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "veltra-sim");
+    return ParseSimCommand(static_cast<int>(args.size()), args.data());
+}
+
+TEST(SimCommandLine, LinkAndEchoAreTaken) {
+    const SimCommand echo = Parse({"--echo", "--link", "/tmp/com1", "--pace"});
+    EXPECT_TRUE(echo.echo);
+    EXPECT_FALSE(echo.rom);
+    EXPECT_EQ(echo.link, "/tmp/com1");
+    EXPECT_TRUE(echo.device.paceLine);
+    EXPECT_FALSE(echo.device.holdLine) << "the program in another process must find the line free";
+
+    const SimCommand loader = Parse({"--link", "/tmp/com1", "--refuse-block", "3"});
+    EXPECT_FALSE(loader.echo);
+    EXPECT_EQ(loader.loader.refuseBlock, 3);
+
+    const SimCommand port = Parse({});
+    EXPECT_EQ(port.link, "") << "without --link the port's device node is used";
+    EXPECT_EQ(port.port, "COM3:");
+}
+
+TEST(SimCommandLine, ContradictionsAreRefusedNamingTheOption) {
+    struct Case { std::vector<const char*> args; std::string message; };
+    const Case cases[] = {
+        {{"--link"}, "--link wants a value"},
+        {{"--link", ""}, "--link wants a path, not \"\""},
+        {{"--port", "COM1:", "--link", "/tmp/com1"}, "--port and --link both say where to appear: give one"},
+        {{"--echo", "--rom"}, "--echo and --rom are two different devices: choose one"},
+        {{"--echo", "--refuse-block", "2"}, "--refuse-block is for the device's loader, not with --echo"},
+        {{"--silent-from", "2", "--echo"}, "--silent-from is for the device's loader, not with --echo"},
+        {{"--echo", "--handshake-attempt", "2"}, "--handshake-attempt is for the loaders, not with --echo"},
+        {{"--echo=1"}, "unknown option --echo=1"},
+    };
+    for (const Case& c : cases) {
+        try {
+            Parse(c.args);
+            ADD_FAILURE() << c.message << ": accepted";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+}
+
+// veltra-sim in a child process, its output and errors on one pipe.
+class SimProgram {
+public:
+    explicit SimProgram(const std::vector<std::string>& args) {
+        std::vector<char*> argv;
+        std::string program = VELTRA_SIM_PROGRAM;
+        argv.push_back(program.data());
+        std::vector<std::string> copies = args;
+        for (std::string& a : copies) argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error(std::strerror(errno));
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+        const int failed = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        output_ = out[0];
+        if (failed != 0) {
+            pid_ = -1;
+            throw std::runtime_error(std::string("cannot start veltra-sim: ") + std::strerror(failed));
+        }
+    }
+    ~SimProgram() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(output_);
+    }
+    SimProgram(const SimProgram&) = delete;
+    SimProgram& operator=(const SimProgram&) = delete;
+
+    // What it printed up to the end of the next line (or of its output).
+    std::string Line() { return ReadUntil(true); }
+    // Everything it prints until it ends; then its exit status (-1 when it did
+    // not end within the patience, or ended by a signal).
+    int Finish(std::string& rest) {
+        rest = ReadUntil(false);
+        // Its output closed: the end is a moment away. Still open after the
+        // patience: it hangs, and is ended here.
+        if (!outputClosed_) ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return outputClosed_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void Signal(int sig) const { ::kill(pid_, sig); }
+
+private:
+    std::string ReadUntil(bool oneLine) {
+        std::string text;
+        const auto deadline = Clock::now() + kPatience;
+        for (;;) {
+            if (oneLine && !text.empty() && text.back() == '\n') return text;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p{output_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return text;
+            char c = 0;
+            if (::read(output_, &c, 1) != 1) {
+                outputClosed_ = true;  // the program has ended
+                return text;
+            }
+            text += c;
+        }
+    }
+
+    pid_t pid_ = -1;
+    int output_ = -1;
+    bool outputClosed_ = false;
+};
+
+class SimLinkPath : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "veltra-sim-link-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
+        dir_ = pattern;
+        link_ = dir_ / "com1";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    fs::path dir_;
+    fs::path link_;
+};
+
+// Bytes through the link reach the loopback and come back; Ctrl-C and SIGTERM
+// alike end it cleanly and take the link away.
+TEST_F(SimLinkPath, EchoesThroughTheLinkAndRemovesItWhenEnded) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(strsignal(signal));
+        SimProgram sim({"--echo", "--link", link_.string()});
+        const std::string ready = sim.Line();
+        ASSERT_NE(ready.find("Ctrl-C ends"), std::string::npos) << ready;
+
+        ASSERT_TRUE(fs::is_symlink(link_));
+        EXPECT_EQ(fs::read_symlink(link_).string().rfind("/dev/pts/", 0), 0u) << fs::read_symlink(link_);
+        {
+            const int line = ::open(link_.c_str(), O_RDWR | O_NOCTTY);
+            ASSERT_GE(line, 0) << std::strerror(errno);
+            const std::string sent("\x00\x7F\x80\xFF\r\n", 6);
+            ASSERT_EQ(::write(line, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+            std::string back;
+            const auto deadline = Clock::now() + kPatience;
+            while (back.size() < sent.size() && Clock::now() < deadline) {
+                pollfd p{line, POLLIN, 0};
+                if (::poll(&p, 1, 1000) <= 0) continue;
+                char buffer[64];
+                const ssize_t n = ::read(line, buffer, sizeof buffer);
+                if (n <= 0) break;
+                back.append(buffer, static_cast<std::size_t>(n));
+            }
+            ::close(line);
+            EXPECT_EQ(back, sent);
+        }
+
+        sim.Signal(signal);
+        std::string rest;
+        EXPECT_EQ(sim.Finish(rest), 0) << rest;
+        EXPECT_NE(rest.find("6 bytes received"), std::string::npos) << rest;
+        struct stat st {};
+        EXPECT_NE(::lstat(link_.c_str(), &st), 0) << "the link outlived the simulator";
+    }
+}
+
+// A path that holds a file of somebody's is no place for a link: refused,
+// and the file stays as it was.
+TEST_F(SimLinkPath, PathHoldingAFileIsRefusedAndLeftAlone) {
+    { std::ofstream(link_) << "someone's file"; }
+    SimProgram sim({"--echo", "--link", link_.string()});
+    std::string said;
+    EXPECT_EQ(sim.Finish(said), 1);
+    EXPECT_NE(said.find(link_.string() + " exists and is not a device node; leaving it alone."), std::string::npos)
+        << said;
+    std::ifstream in(link_);
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "someone's file");
+    EXPECT_FALSE(fs::is_symlink(link_));
+}
+
+}  // namespace
+}  // namespace veltra::sim
