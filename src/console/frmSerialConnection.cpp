@@ -13,10 +13,9 @@
 #include "console/PortComboBox.h"
 #include "console/frmSerial.h"
 #include "serial/PortList.h"
+#include "serial/SerialPort.h"
 
 namespace {
-
-const char* const kLineSettings = "19200,n,8,1";
 
 void ResetNetworkList(QComboBox& list) {
     list.clear();
@@ -66,7 +65,7 @@ void frmSerial::SetDeviceTree(const veltra::DeviceTree& tree) {
 void frmSerial::BTNOpenCom_Click() {
     // The entry at the list's selection, never typed text: the list is not editable.
     const QString portName = ui_.CmbPort->itemData(ui_.CmbPort->currentIndex()).toString();
-    if (!port_.OpenPort(portName.toStdString(), kLineSettings)) {
+    if (!port_.OpenPort(portName.toStdString(), veltra::kDeviceLineSettings)) {
         // The port has already shown why; this names the port that failed.
         ShowMessage({(portName + QStringLiteral(" Not available!")).toStdString(), veltra::MessageIcon::None, ""});
         return;

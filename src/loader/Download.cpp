@@ -34,7 +34,7 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
                  std::chrono::milliseconds wakePatience) {
     op.SetTrafficLog("Running!  ");
     if (!choice.Chosen()) {
-        op.SetStatusLine("Please choose File");
+        op.SetStatusLine(kStatusNoFile);
         return;
     }
     op.SetStatusLine("Wait connecting");
@@ -44,12 +44,12 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     // reaches the device.
     const std::optional<FirmwareImage> image = LoadFirmwareImage(op, choice.path);
     if (!image) {
-        op.SetStatusLine("File error");
+        op.SetStatusLine(kStatusFileError);
         return;
     }
 
     if (WakeLoader(port, op, wrs, wakePatience) != WakeResult::Awake) {
-        op.SetStatusLine("No connection");
+        op.SetStatusLine(kStatusNoConnection);
         return;
     }
 
@@ -80,7 +80,7 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     }
 
     // A refused block is a failure: report what the device took.
-    op.SetStatusLine(refused ? BytesLine("Failed - ", bytesSent) : BytesLine("Successful - ", blocksSent * 64));
+    op.SetStatusLine(refused ? BytesLine(kStatusFailed, bytesSent) : BytesLine(kStatusSuccessful, blocksSent * 64));
 }
 
 void SendTestBlock(SerialPort& port, Operator& op, ByteString& wrs) {

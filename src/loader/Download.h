@@ -18,6 +18,14 @@ inline constexpr std::uint8_t kMarkerClosing = 0xD2;
 inline constexpr std::uint8_t kFrameCommand = 0x70;
 inline constexpr std::size_t kBlockSize = 64;
 
+// How RUN ends: its last status line. The two transfer verdicts are followed
+// by the number of bytes the device took and " Bytes".
+inline constexpr char kStatusSuccessful[] = "Successful - ";
+inline constexpr char kStatusFailed[] = "Failed - ";
+inline constexpr char kStatusNoConnection[] = "No connection";
+inline constexpr char kStatusFileError[] = "File error";
+inline constexpr char kStatusNoFile[] = "Please choose File";
+
 // The frame of one block, with its check byte.
 ByteString BuildBlockFrame(std::uint8_t marker, const std::uint8_t* data);
 

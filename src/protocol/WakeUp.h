@@ -22,9 +22,19 @@ enum class WakeResult {
     WriteFailed,  // the port no longer takes bytes ("Com port write error" shown)
 };
 
-// The wait is measured on a clock, not in attempts: every attempt is one write
-// and one read, and an empty read always lasts its full timeout, so even a
-// port that fails at once cannot spin the processor here.
+enum class ProbeResult {
+    Answered,     // the reply began with 0x79
+    Unanswered,   // silence, or a reply that began with anything else
+    WriteFailed,  // the port no longer takes bytes ("Com port write error" shown)
+};
+
+// One attempt: 0x7F, then one read. An unanswered attempt lasts the read's
+// whole timeout, so attempts in a row cannot spin the processor.
+ProbeResult ProbeLoader(SerialPort& port, Operator& op, ByteString& wrs);
+
+// Attempts until one is answered. The wait is measured on a clock, not in
+// attempts: when the patience has passed the operator is asked whether to
+// keep waiting, and the patience starts again.
 WakeResult WakeLoader(SerialPort& port, Operator& op, ByteString& wrs,
                       std::chrono::milliseconds patience = kWakePatience);
 

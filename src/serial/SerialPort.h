@@ -21,6 +21,10 @@ struct ReadTimeouts {
     int totalMs = 256;    // 1 ms for each of the 255 bytes asked for, plus 1 ms
 };
 
+// The line of the measuring device, as OpenPort takes it: 19200 baud, no
+// parity, 8 data bits, 1 stop bit.
+inline constexpr char kDeviceLineSettings[] = "19200,n,8,1";
+
 // "COMn:" -> the device of the platform ("/dev/ttyS<n-1>" on Linux; on
 // Windows "COMn:" itself, or "\\.\COMn" from COM10 on).
 std::string DefaultDeviceName(const std::string& portName);

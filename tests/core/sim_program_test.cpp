@@ -3,32 +3,28 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "sim/CommandLine.h"
-
-extern char** environ;
+#include "support/ChildProgram.h"
 
 namespace veltra::sim {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using veltra::testing::ChildProgram;
 using Clock = std::chrono::steady_clock;
 
 // Generous bound for anything that must merely end, never a measurement.
@@ -78,81 +74,6 @@ TEST(SimCommandLine, ContradictionsAreRefusedNamingTheOption) {
     }
 }
 
-// veltra-sim in a child process, its output and errors on one pipe.
-class SimProgram {
-public:
-    explicit SimProgram(const std::vector<std::string>& args) {
-        std::vector<char*> argv;
-        std::string program = VELTRA_SIM_PROGRAM;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = args;
-        for (std::string& a : copies) argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error(std::strerror(errno));
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-        const int failed = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        output_ = out[0];
-        if (failed != 0) {
-            pid_ = -1;
-            throw std::runtime_error(std::string("cannot start veltra-sim: ") + std::strerror(failed));
-        }
-    }
-    ~SimProgram() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(output_);
-    }
-    SimProgram(const SimProgram&) = delete;
-    SimProgram& operator=(const SimProgram&) = delete;
-
-    // What it printed up to the end of the next line (or of its output).
-    std::string Line() { return ReadUntil(true); }
-    // Everything it prints until it ends; then its exit status (-1 when it did
-    // not end within the patience, or ended by a signal).
-    int Finish(std::string& rest) {
-        rest = ReadUntil(false);
-        // Its output closed: the end is a moment away. Still open after the
-        // patience: it hangs, and is ended here.
-        if (!outputClosed_) ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return outputClosed_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    void Signal(int sig) const { ::kill(pid_, sig); }
-
-private:
-    std::string ReadUntil(bool oneLine) {
-        std::string text;
-        const auto deadline = Clock::now() + kPatience;
-        for (;;) {
-            if (oneLine && !text.empty() && text.back() == '\n') return text;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd p{output_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return text;
-            char c = 0;
-            if (::read(output_, &c, 1) != 1) {
-                outputClosed_ = true;  // the program has ended
-                return text;
-            }
-            text += c;
-        }
-    }
-
-    pid_t pid_ = -1;
-    int output_ = -1;
-    bool outputClosed_ = false;
-};
-
 class SimLinkPath : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -175,9 +96,8 @@ protected:
 TEST_F(SimLinkPath, EchoesThroughTheLinkAndRemovesItWhenEnded) {
     for (const int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(strsignal(signal));
-        SimProgram sim({"--echo", "--link", link_.string()});
-        const std::string ready = sim.Line();
-        ASSERT_NE(ready.find("Ctrl-C ends"), std::string::npos) << ready;
+        ChildProgram sim(VELTRA_SIM_PROGRAM, {"--echo", "--link", link_.string()}, ChildProgram::Errors::WithOutput);
+        ASSERT_TRUE(sim.WaitForOutput("Ctrl-C ends", kPatience)) << sim.Output();
 
         ASSERT_TRUE(fs::is_symlink(link_));
         EXPECT_EQ(fs::read_symlink(link_).string().rfind("/dev/pts/", 0), 0u) << fs::read_symlink(link_);
@@ -201,9 +121,8 @@ TEST_F(SimLinkPath, EchoesThroughTheLinkAndRemovesItWhenEnded) {
         }
 
         sim.Signal(signal);
-        std::string rest;
-        EXPECT_EQ(sim.Finish(rest), 0) << rest;
-        EXPECT_NE(rest.find("6 bytes received"), std::string::npos) << rest;
+        EXPECT_EQ(sim.Finish(kPatience), 0) << sim.Output();
+        EXPECT_NE(sim.Output().find("6 bytes received"), std::string::npos) << sim.Output();
         struct stat st {};
         EXPECT_NE(::lstat(link_.c_str(), &st), 0) << "the link outlived the simulator";
     }
@@ -213,9 +132,9 @@ TEST_F(SimLinkPath, EchoesThroughTheLinkAndRemovesItWhenEnded) {
 // and the file stays as it was.
 TEST_F(SimLinkPath, PathHoldingAFileIsRefusedAndLeftAlone) {
     { std::ofstream(link_) << "someone's file"; }
-    SimProgram sim({"--echo", "--link", link_.string()});
-    std::string said;
-    EXPECT_EQ(sim.Finish(said), 1);
+    ChildProgram sim(VELTRA_SIM_PROGRAM, {"--echo", "--link", link_.string()}, ChildProgram::Errors::WithOutput);
+    EXPECT_EQ(sim.Finish(kPatience), 1);
+    const std::string& said = sim.Output();
     EXPECT_NE(said.find(link_.string() + " exists and is not a device node; leaving it alone."), std::string::npos)
         << said;
     std::ifstream in(link_);

@@ -1,0 +1,134 @@
+#include "terminal/CommandLine.h"
+
+#include <charconv>
+#include <optional>
+
+namespace veltra::terminal {
+
+const char* const kLoadUsage =
+    "usage: veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] [--loop] FILE\n"
+    "       veltra-load [--port NAME] [--quiet|--verbose] --test-block\n"
+    "       veltra-load --list\n"
+    "Loads FILE into the measuring device through its own loader, as the window's\n"
+    "\"Open File\", \"Open COM port\" and RUN do.\n"
+    "\n"
+    "  --port NAME      the port: COM1: to COM9:, an adapter from --list (ttyUSB0),\n"
+    "                   or a device path beginning with '/' (default COM1:)\n"
+    "  --wait SECONDS   how long to wake the device before giving up (default 30)\n"
+    "  --quiet          print only the closing line\n"
+    "  --verbose        print the device traffic as well\n"
+    "  --loop           flash one device after another: after each, wait until it\n"
+    "                   is taken off the line, then for the next one; Ctrl-C ends\n"
+    "                   (at once while waiting, after the device being flashed)\n"
+    "  --test-block     send the fixed test block and print the reply box\n"
+    "  --list           list the ports: name, device, description (tab-separated)\n"
+    "  --help           this text\n"
+    "\n"
+    "Messages the window would show in a box go to standard error, one line each.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0   success\n"
+    "  1   the transfer was refused or failed (the test block was not accepted)\n"
+    "  2   no connection: nobody answered the wake-up within --wait\n"
+    "  3   a file problem: FILE is missing, unreadable or not a regular file\n"
+    "  4   a port problem: the port cannot be opened\n"
+    "  64  bad usage\n"
+    "With --loop: 0 when no device failed, else the code of the first that failed.\n";
+
+namespace {
+
+constexpr long long kMaxWaitSeconds = 24 * 60 * 60;
+
+std::chrono::seconds WaitSeconds(const std::string& text) {
+    long long seconds = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, seconds);
+    if (text.empty() || error != std::errc{} || stop != end || seconds < 1 || seconds > kMaxWaitSeconds) {
+        throw UsageError("--wait wants whole seconds from 1 to " + std::to_string(kMaxWaitSeconds) + ", not \"" +
+                         text + "\"");
+    }
+    return std::chrono::seconds{seconds};
+}
+
+void SetAction(LoadCommand& command, Action action, const std::string& option, std::string& actionOption) {
+    if (!actionOption.empty()) throw UsageError(actionOption + " and " + option + " cannot go together");
+    command.action = action;
+    actionOption = option;
+}
+
+}  // namespace
+
+LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
+    LoadCommand command;
+    std::vector<std::string> files;
+    std::string actionOption;   // --list or --test-block, when given
+    std::string quietOrVerbose;
+    bool portGiven = false;
+    bool waitGiven = false;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--port NAME" or "--port=NAME".
+        const std::size_t equals = arg.find('=');
+        const std::string option = arg.substr(0, equals);
+        std::optional<std::string> inlineValue;
+        if (equals != std::string::npos) inlineValue = arg.substr(equals + 1);
+        const auto value = [&]() -> std::string {
+            if (inlineValue) return *inlineValue;
+            if (i + 1 >= args.size()) throw UsageError(option + " wants a value");
+            return args[++i];
+        };
+        if (inlineValue && option != "--port" && option != "--wait") throw UsageError("unknown option " + arg);
+
+        if (option == "--help" || option == "-h") {
+            command.action = Action::Help;
+            return command;
+        }
+        if (option == "--port") {
+            command.port = value();
+            if (command.port.empty()) throw UsageError("--port wants a name, not \"\"");
+            portGiven = true;
+        } else if (option == "--wait") {
+            command.wait = WaitSeconds(value());
+            waitGiven = true;
+        } else if (option == "--quiet" || option == "--verbose") {
+            if (!quietOrVerbose.empty() && quietOrVerbose != option) {
+                throw UsageError("--quiet and --verbose cannot go together");
+            }
+            quietOrVerbose = option;
+            command.verbosity = option == "--quiet" ? Verbosity::Quiet : Verbosity::Verbose;
+        } else if (option == "--loop") {
+            command.loop = true;
+        } else if (option == "--list") {
+            SetAction(command, Action::List, option, actionOption);
+        } else if (option == "--test-block") {
+            SetAction(command, Action::TestBlock, option, actionOption);
+        } else {
+            throw UsageError("unknown option " + arg);
+        }
+    }
+
+    if (command.action == Action::Download) {
+        if (files.empty()) throw UsageError("no FILE to load");
+        if (files.size() > 1) throw UsageError("one FILE at a time, not " + std::to_string(files.size()));
+        command.file = files.front();
+        return command;
+    }
+    if (!files.empty()) throw UsageError(actionOption + " takes no FILE");
+    if (command.loop) throw UsageError("--loop is for loading a FILE, not with " + actionOption);
+    if (waitGiven) throw UsageError("--wait is for loading a FILE, not with " + actionOption);
+    if (command.action == Action::List && (portGiven || !quietOrVerbose.empty())) {
+        throw UsageError("--list takes no other option");
+    }
+    return command;
+}
+
+}  // namespace veltra::terminal

@@ -1,0 +1,35 @@
+#pragma once
+// The command line of veltra-load.
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace veltra::terminal {
+
+enum class Action { Download, List, TestBlock, Help };
+enum class Verbosity { Quiet, Normal, Verbose };
+
+struct LoadCommand {
+    Action action = Action::Download;
+    std::string port = "COM1:";      // the first entry of the window's port list
+    std::chrono::seconds wait{30};   // patience of the wake-up, as the window's
+    Verbosity verbosity = Verbosity::Normal;
+    bool loop = false;
+    std::string file;
+};
+
+// What the program says about a command line it cannot take; ends it with
+// the usage exit code.
+class UsageError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
+// The text of --help: the options and the exit codes.
+extern const char* const kLoadUsage;
+
+// `args` without the program's own name. Throws UsageError naming what is wrong.
+LoadCommand ParseLoadCommand(const std::vector<std::string>& args);
+
+}  // namespace veltra::terminal

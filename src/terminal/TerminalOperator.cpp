@@ -1,0 +1,121 @@
+#include "terminal/TerminalOperator.h"
+
+#include <algorithm>
+
+#include "terminal/ProgressLine.h"
+
+namespace veltra::terminal {
+namespace {
+
+std::string TrimEnd(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::string OneLine(const std::string& text) {
+    std::string line;
+    bool pendingBreak = false;
+    for (const char c : text) {
+        if (c == '\r' || c == '\n') {
+            pendingBreak = true;
+            continue;
+        }
+        if (pendingBreak && !line.empty()) line = TrimEnd(std::move(line)) + " \xE2\x80\x94 ";  // " — "
+        pendingBreak = false;
+        line += c;
+    }
+    return TrimEnd(std::move(line));
+}
+
+TerminalOperator::TerminalOperator(std::ostream& out, std::ostream& err, bool terminal, Verbosity verbosity)
+    : out_(out), err_(err), terminal_(terminal), verbosity_(verbosity) {}
+
+void TerminalOperator::Say(const std::string& line) {
+    if (verbosity_ != Verbosity::Quiet) Line(out_, line);
+}
+
+void TerminalOperator::Conclude(const std::string& line) { Line(out_, line); }
+
+void TerminalOperator::Complain(const std::string& line) { Line(err_, line); }
+
+void TerminalOperator::FreshTerminalLine() {
+    if (terminal_) Line(out_, "");
+}
+
+void TerminalOperator::Line(std::ostream& stream, const std::string& text) {
+    EndProgressLine();
+    stream << text << '\n';
+    stream.flush();
+}
+
+void TerminalOperator::EndProgressLine() {
+    if (progressShown_ == 0) return;
+    out_ << '\n';
+    out_.flush();
+    progressShown_ = 0;
+}
+
+void TerminalOperator::Activity() {
+    if (onActivity_) onActivity_();
+}
+
+void TerminalOperator::ShowMessage(const Message& message) {
+    Activity();
+    const std::string text = OneLine(message.text);
+    Complain(message.caption.empty() ? text : message.caption + ": " + text);
+}
+
+bool TerminalOperator::AskRetry(const std::string& text) {
+    Activity();
+    // A script cannot answer: the wait the command line allowed is over.
+    Complain(OneLine(text) + " \xE2\x80\x94 no");
+    return false;
+}
+
+std::string TerminalOperator::AskOpenFileName(const std::string&, const std::string&) {
+    Activity();
+    return fileAnswer_;
+}
+
+void TerminalOperator::SetStatusLine(const std::string& text) {
+    Activity();
+    lastStatus_ = text;
+    // The rate of the progress line counts from the last status line:
+    // "Downloading" comes just before the first block.
+    statusSince_ = std::chrono::steady_clock::now();
+    if (echoStatus_) Say(OneLine(text));
+}
+
+void TerminalOperator::SetFileNameCaption(const std::string&) { Activity(); }
+
+void TerminalOperator::SetTrafficLog(const std::string& text) {
+    Activity();
+    if (verbosity_ == Verbosity::Verbose) Line(out_, "traffic: " + OneLine(text));
+}
+
+void TerminalOperator::SetReplyBox(const std::string& text) {
+    Activity();
+    lastReply_ = text;
+    if (verbosity_ == Verbosity::Verbose) Line(out_, "reply: " + OneLine(text));
+}
+
+void TerminalOperator::SetProgressMaximum(int maximum) {
+    Activity();
+    progressMaximum_ = maximum;
+}
+
+void TerminalOperator::SetProgressValue(int value) {
+    Activity();
+    if (!terminal_ || verbosity_ == Verbosity::Quiet) return;
+    const std::string line =
+        ProgressLine(value, progressMaximum_, std::chrono::steady_clock::now() - statusSince_);
+    // Drawn over the one before; spaces clear what a longer one left.
+    out_ << '\r' << line;
+    if (line.size() < progressShown_) out_ << std::string(progressShown_ - line.size(), ' ');
+    out_.flush();
+    progressShown_ = std::max<std::size_t>(line.size(), 1);
+}
+
+}  // namespace veltra::terminal

@@ -1,0 +1,81 @@
+#pragma once
+// The operator of veltra-load: what the window shows, written to a terminal
+// or a pipe. Boxes go to standard error as one line each; the status lines,
+// the progress line and (with --verbose) the traffic boxes to standard output.
+// The questions are answered without asking: the file dialog with the FILE of
+// the command line, "keep waiting?" with no.
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "serial/Operator.h"
+#include "terminal/CommandLine.h"
+
+namespace veltra::terminal {
+
+// A box text as one line: its line breaks become " — ".
+std::string OneLine(const std::string& text);
+
+class TerminalOperator : public Operator {
+public:
+    // `terminal`: standard output is a terminal, where the progress line is
+    // redrawn in place; elsewhere there is no progress line and no '\r'.
+    TerminalOperator(std::ostream& out, std::ostream& err, bool terminal, Verbosity verbosity);
+
+    // What the file dialog answers.
+    void SetFileAnswer(std::string path) { fileAnswer_ = std::move(path); }
+    // Whether the core's status lines are printed as they come (as Say does).
+    void EchoStatusLines(bool on) { echoStatus_ = on; }
+    // Called at every call of the core, so that the caller can react to
+    // something (an interrupt) while the core runs.
+    void SetOnActivity(std::function<void()> onActivity) { onActivity_ = std::move(onActivity); }
+
+    // A line of the program's own on standard output; none with --quiet.
+    void Say(const std::string& line);
+    // A line that closes what the program was asked to do; also with --quiet.
+    void Conclude(const std::string& line);
+    // A line on standard error.
+    void Complain(const std::string& line);
+    // On a terminal, starts a new line, so that what the terminal itself
+    // wrote there (the "^C" of Ctrl-C) keeps a line of its own.
+    void FreshTerminalLine();
+
+    const std::string& LastStatus() const { return lastStatus_; }
+    const std::string& LastReply() const { return lastReply_; }
+
+    void ShowMessage(const Message& message) override;
+    bool AskRetry(const std::string& text) override;
+    std::string AskOpenFileName(const std::string& title, const std::string& filter) override;
+    void SetStatusLine(const std::string& text) override;
+    void SetFileNameCaption(const std::string& text) override;
+    void SetTrafficLog(const std::string& text) override;
+    void SetReplyBox(const std::string& text) override;
+    int ProgressMaximum() const override { return progressMaximum_; }
+    void SetProgressMaximum(int maximum) override;
+    void SetProgressValue(int value) override;
+    bool EepromChecked() const override { return false; }
+    std::string OptionText(int) const override { return "0"; }
+
+private:
+    void Activity();
+    // Ends a progress line that is showing, so that the next text starts on a line of its own.
+    void EndProgressLine();
+    void Line(std::ostream& stream, const std::string& text);
+
+    std::ostream& out_;
+    std::ostream& err_;
+    const bool terminal_;
+    const Verbosity verbosity_;
+    std::string fileAnswer_;
+    bool echoStatus_ = false;
+    std::function<void()> onActivity_;
+
+    std::string lastStatus_;
+    std::string lastReply_;
+    int progressMaximum_ = 100;  // the window's bar before a file is chosen
+    std::chrono::steady_clock::time_point statusSince_ = std::chrono::steady_clock::now();
+    std::size_t progressShown_ = 0;  // columns of the progress line on screen; 0 when none is
+};
+
+}  // namespace veltra::terminal

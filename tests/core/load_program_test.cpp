@@ -1,0 +1,368 @@
+// veltra-load, the download from a terminal, driven as a child process against
+// a simulated device in this process over a real pseudo-terminal. Its output
+// goes to pipes, so it writes plain lines: no progress line and no '\r'.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/PortList.h"
+#include "sim/LoaderDevice.h"
+#include "sim/SimDevice.h"
+#include "support/ChildProgram.h"
+
+namespace veltra::terminal {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ChildProgram;
+
+// Generous bound for anything that must merely end, never a measurement.
+constexpr auto kPatience = 60s;
+
+// Whatever is on the line right now: nobody (silence) or one device, which
+// the test puts on and takes off as the production line would.
+class LineOfDevices : public sim::Personality {
+public:
+    void Put(std::shared_ptr<sim::Personality> device) {
+        std::lock_guard lock(mutex_);
+        device_ = std::move(device);
+    }
+    sim::Reply OnBytes(const ByteString& bytes) override {
+        std::lock_guard lock(mutex_);
+        return device_ ? device_->OnBytes(bytes) : sim::Reply{};
+    }
+
+private:
+    std::mutex mutex_;
+    std::shared_ptr<sim::Personality> device_;
+};
+
+// The device's line in this process. It must not hold its own line: the
+// program refuses a port that another process holds open.
+std::unique_ptr<sim::SimDevice> LineFor(std::shared_ptr<sim::Personality> personality,
+                                        sim::DeviceOptions options = {}) {
+    options.holdLine = false;
+    return std::make_unique<sim::SimDevice>(std::move(personality), options);
+}
+
+struct Ended {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+Ended LoadToTheEnd(const std::vector<std::string>& args) {
+    ChildProgram load(VELTRA_LOAD_PROGRAM, args);
+    Ended run;
+    run.code = load.Finish(kPatience);
+    run.out = load.Output();
+    run.err = load.ErrorOutput();
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// A pipe gets plain lines only.
+void ExpectPlain(const Ended& run) {
+    EXPECT_EQ(run.out.find('\r'), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
+}
+
+class LoadProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "veltra-load-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        firmware_ = Firmware(200);
+        file_ = (dir_ / "device.bin").string();
+        std::ofstream(file_, std::ios::binary).write(firmware_.data(), static_cast<std::streamsize>(firmware_.size()));
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    static ByteString Firmware(std::size_t size) {
+        ByteString bytes;
+        for (std::size_t i = 0; i < size; ++i) AppendByte(bytes, static_cast<std::uint8_t>((i * 7 + 3) % 253));
+        return bytes;
+    }
+    // What the device takes of a file that ends inside a block: the file, then
+    // 0xFF up to the end of its last 64-byte block.
+    static ByteString Padded(ByteString bytes) {
+        bytes.resize((bytes.size() + 63) / 64 * 64, '\xFF');
+        return bytes;
+    }
+
+    fs::path dir_;
+    ByteString firmware_;  // 200 bytes: four blocks
+    std::string file_;
+};
+
+TEST_F(LoadProgram, DownloadsTheFileByteExact) {
+    struct Case {
+        std::vector<std::string> options;
+        std::string out;  // the whole output, or with --verbose its last line
+    };
+    const Case cases[] = {
+        {{}, "Wait connecting\nDownloading\nSuccessful - 256 Bytes\n"},
+        {{"--quiet"}, "Successful - 256 Bytes\n"},
+        {{"--verbose", "--wait", "5"}, "Successful - 256 Bytes\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.empty() ? "plain" : c.options.front());
+        auto loader = std::make_shared<sim::LoaderDevice>();
+        const auto line = LineFor(loader);
+        std::vector<std::string> args{"--port", line->Path()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(file_);
+
+        const Ended run = LoadToTheEnd(args);
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        ExpectPlain(run);
+        EXPECT_EQ(loader->Firmware(), Padded(firmware_));
+        EXPECT_EQ(loader->Frames().size(), 4u);
+        if (c.options.empty() || c.options.front() != "--verbose") {
+            EXPECT_EQ(run.out, c.out);
+            continue;
+        }
+        // The traffic boxes, each box on one line: the frames sent, the replies.
+        const std::vector<std::string> lines = Lines(run.out);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back() + "\n", c.out);
+        EXPECT_EQ(lines.front(), "traffic: Running!");
+        const auto count = [&](const std::string& start) {
+            return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+        };
+        EXPECT_EQ(count("traffic: A5 70 "), 3) << run.out;
+        EXPECT_EQ(count("traffic: D2 70 "), 1) << run.out;
+        EXPECT_EQ(count("reply: 55 70 41 D ,"), 4) << run.out;
+        EXPECT_NE(run.out.find("\ntraffic: A5 70 3 A "), std::string::npos) << run.out;
+    }
+}
+
+TEST_F(LoadProgram, RefusedBlockFailsWithWhatTheDeviceTook) {
+    auto loader = std::make_shared<sim::LoaderDevice>(sim::LoaderOptions{.refuseBlock = 3});
+    const auto line = LineFor(loader);
+    const Ended run = LoadToTheEnd({"--port", line->Path(), file_});
+    EXPECT_EQ(run.code, 1);
+    ExpectPlain(run);
+    EXPECT_EQ(run.out, "Wait connecting\nDownloading\nFailed - 128 Bytes\n");
+    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"Ошибка 1F !!!!", " data 3,part error"}));
+    EXPECT_EQ(loader->Frames().size(), 3u) << "nothing is sent after the refused block";
+}
+
+TEST_F(LoadProgram, SilentDeviceIsNoConnectionAfterTheWait) {
+    const auto line = LineFor(std::make_shared<LineOfDevices>());
+    const Ended run = LoadToTheEnd({"--port", line->Path(), "--wait", "1", file_});
+    EXPECT_EQ(run.code, 2);
+    ExpectPlain(run);
+    EXPECT_EQ(run.out, "Wait connecting\nNo connection\n");
+    EXPECT_EQ(run.err, "No answer from device. Keep waiting? — no\n");
+    const ByteString received = line->Received();
+    EXPECT_FALSE(received.empty());
+    EXPECT_EQ(received, ByteString(received.size(), '\x7F')) << "only wake-ups";
+}
+
+TEST_F(LoadProgram, FileProblemEndsBeforeThePortIsTouched) {
+    const std::string missing = (dir_ / "missing.bin").string();
+    const std::string folder = dir_.string();
+    for (const std::string& file : {missing, folder}) {
+        SCOPED_TRACE(file);
+        auto loader = std::make_shared<sim::LoaderDevice>();
+        const auto line = LineFor(loader);
+        const Ended run = LoadToTheEnd({"--port", line->Path(), file});
+        EXPECT_EQ(run.code, 3);
+        ExpectPlain(run);
+        EXPECT_EQ(run.out, "");
+        const std::vector<std::string> lines = Lines(run.err);
+        ASSERT_EQ(lines.size(), 1u) << run.err;
+        EXPECT_EQ(lines[0].rfind("Cannot open firmware file " + file + ": ", 0), 0u) << run.err;
+        EXPECT_TRUE(line->Received().empty());
+    }
+}
+
+TEST_F(LoadProgram, PortThatCannotBeOpenedShowsBothLinesOfItsBox) {
+    struct Case {
+        std::string port;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"/nonexistent/ttyUSB7", "No such device: /nonexistent/ttyUSB7 is not there (is the adapter plugged in?)."},
+        {"COM99:", "There is no such port on this machine."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.port);
+        const Ended run = LoadToTheEnd({"--port", c.port, file_});
+        EXPECT_EQ(run.code, 4);
+        ExpectPlain(run);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(Lines(run.err), (std::vector<std::string>{
+                                      "Com Port " + c.port + " недоступен. Установите нужный порт. — " + c.problem,
+                                      c.port + " Not available!"}));
+    }
+}
+
+TEST_F(LoadProgram, BadUsageIsRefusedAndHelpListsTheExitCodes) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"--bogus", file_},
+        {"--wait", "0", file_},
+        {"--quiet", "--verbose", file_},
+        {"--list", file_},
+    };
+    for (const auto& args : bad) {
+        SCOPED_TRACE(args.empty() ? "no arguments" : args.front());
+        const Ended run = LoadToTheEnd(args);
+        EXPECT_EQ(run.code, 64);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("veltra-load: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("(--help lists the options)"), std::string::npos) << run.err;
+    }
+
+    const Ended help = LoadToTheEnd({"--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const char* code : {"  0   success", "  1   ", "  2   no connection", "  3   a file problem",
+                             "  4   a port problem", "  64  bad usage"}) {
+        EXPECT_NE(help.out.find(code), std::string::npos) << code;
+    }
+}
+
+TEST_F(LoadProgram, ListShowsThePortsAsTheWindowDoes) {
+    std::string expected;
+    for (const PortEntry& entry : ListPorts()) {
+        expected += entry.name + "\t" + entry.device + "\t" + entry.description + "\n";
+    }
+    const Ended run = LoadToTheEnd({"--list"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.out.rfind("COM1:\t/dev/ttyS0\t\n", 0), 0u);
+}
+
+TEST_F(LoadProgram, TestBlockPrintsTheReplyBox) {
+    struct Case {
+        int refuseBlock;
+        std::string out;
+        int code;
+    };
+    const Case cases[] = {
+        {0, "36 35 ,\n", 0},      // "65": accepted
+        {1, "32 35 35 ,\n", 1},   // "255": no acceptance
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        auto loader = std::make_shared<sim::LoaderDevice>(sim::LoaderOptions{.refuseBlock = c.refuseBlock});
+        const auto line = LineFor(loader);
+        const Ended run = LoadToTheEnd({"--port", line->Path(), "--test-block"});
+        EXPECT_EQ(run.code, c.code) << run.err;
+        ExpectPlain(run);
+        EXPECT_EQ(run.out, c.out);
+        ASSERT_EQ(loader->Frames().size(), 1u);
+        EXPECT_EQ(loader->Frames()[0].substr(0, 4), ByteString("\xA5\x70\x00\x01", 4));
+    }
+}
+
+// The seconds of a device line vary; the rest is exact.
+std::string WithoutSeconds(const std::string& out) {
+    return std::regex_replace(out, std::regex(" in [0-9]+\\.[0-9] s\n"), " in S s\n");
+}
+
+// Device 1 is flashed, taken off, device 2 put on and flashed; device 2 then
+// stays on the line and must not be flashed a second time; Ctrl-C ends.
+TEST_F(LoadProgram, LoopFlashesEachDeviceOnceAndEndsOnInterrupt) {
+    auto lineOfDevices = std::make_shared<LineOfDevices>();
+    const auto line = LineFor(lineOfDevices);
+    auto first = std::make_shared<sim::LoaderDevice>();
+    auto second = std::make_shared<sim::LoaderDevice>();
+    lineOfDevices->Put(first);
+
+    ChildProgram load(VELTRA_LOAD_PROGRAM, {"--port", line->Path(), "--loop", file_});
+    ASSERT_TRUE(load.WaitForOutput("Waiting for device 1 to be taken off the line\n", kPatience)) << load.Output();
+    EXPECT_EQ(first->Firmware(), Padded(firmware_));
+    lineOfDevices->Put(nullptr);
+    ASSERT_TRUE(load.WaitForOutput("Waiting for the next device\n", kPatience)) << load.Output();
+    lineOfDevices->Put(second);
+    ASSERT_TRUE(load.WaitForOutput("Waiting for device 2 to be taken off the line\n", kPatience)) << load.Output();
+    EXPECT_EQ(second->Firmware(), Padded(firmware_));
+
+    // Device 2 answers every wake-up while it stays; it is asked, not flashed.
+    const std::size_t asked = line->Received().size();
+    std::this_thread::sleep_for(2s);
+    EXPECT_GT(line->Received().size(), asked) << "the program stopped looking at the line";
+    EXPECT_EQ(second->Frames().size(), 4u);
+    EXPECT_EQ(first->Frames().size(), 4u);
+
+    load.Signal(SIGINT);
+    EXPECT_EQ(load.Finish(kPatience), 0) << load.ErrorOutput();
+    EXPECT_EQ(WithoutSeconds(load.Output()),
+              "Waiting for the next device\n"
+              "#1 Successful - 256 Bytes in S s\n"
+              "Waiting for device 1 to be taken off the line\n"
+              "Waiting for the next device\n"
+              "#2 Successful - 256 Bytes in S s\n"
+              "Waiting for device 2 to be taken off the line\n"
+              "2 devices: 2 succeeded, 0 failed\n");
+    EXPECT_EQ(load.ErrorOutput(), "");
+    EXPECT_EQ(load.Output().find('\r'), std::string::npos);
+}
+
+// An interrupt during a download lets the device finish; the loop then ends
+// with the code of the device that failed, here none.
+TEST_F(LoadProgram, LoopInterruptedDuringADownloadFinishesTheDevice) {
+    // Paced at the line rate, so that the download is still running when the interrupt comes.
+    const ByteString firmware = Firmware(1000);
+    std::ofstream(file_, std::ios::binary | std::ios::trunc)
+        .write(firmware.data(), static_cast<std::streamsize>(firmware.size()));
+    auto loader = std::make_shared<sim::LoaderDevice>();
+    const auto line = LineFor(loader, sim::DeviceOptions{.paceLine = true, .baud = 19200});
+
+    ChildProgram load(VELTRA_LOAD_PROGRAM, {"--port", line->Path(), "--loop", file_});
+    // Two wake-ups and two frames in: the download has begun.
+    ASSERT_TRUE(line->WaitForReceived(2 + 2 * 67, kPatience));
+    load.Signal(SIGINT);
+    EXPECT_EQ(load.Finish(kPatience), 0) << load.ErrorOutput();
+    EXPECT_EQ(loader->Firmware(), Padded(firmware)) << "the device was cut off in the middle";
+    EXPECT_EQ(WithoutSeconds(load.Output()),
+              "Waiting for the next device\n"
+              "#1 Successful - 1024 Bytes in S s\n"
+              "1 device: 1 succeeded, 0 failed\n");
+    EXPECT_EQ(load.ErrorOutput(), "Interrupted: stopping after device 1 (interrupt again to end at once)\n");
+}
+
+TEST_F(LoadProgram, LoopEndsWithTheCodeOfAFailedDevice) {
+    auto loader = std::make_shared<sim::LoaderDevice>(sim::LoaderOptions{.refuseBlock = 3});
+    const auto line = LineFor(loader);
+    ChildProgram load(VELTRA_LOAD_PROGRAM, {"--port", line->Path(), "--loop", "--quiet", file_});
+    ASSERT_TRUE(load.WaitForOutput("#1 Failed - 128 Bytes in ", kPatience)) << load.Output();
+    load.Signal(SIGTERM);
+    EXPECT_EQ(load.Finish(kPatience), 1);
+    EXPECT_EQ(WithoutSeconds(load.Output()),
+              "#1 Failed - 128 Bytes in S s\n"
+              "1 device: 0 succeeded, 1 failed\n");
+    EXPECT_EQ(Lines(load.ErrorOutput()), (std::vector<std::string>{"Ошибка 1F !!!!", " data 3,part error"}));
+}
+
+}  // namespace
+}  // namespace veltra::terminal

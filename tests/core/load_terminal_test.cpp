@@ -1,0 +1,176 @@
+// The parts of veltra-load that need no device: its command line, its
+// progress line, and how its operator writes what the window would show.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "terminal/CommandLine.h"
+#include "terminal/ProgressLine.h"
+#include "terminal/TerminalOperator.h"
+
+namespace veltra::terminal {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(LoadCommandLine, TakesTheOptionsInEitherForm) {
+    const LoadCommand plain = ParseLoadCommand({"fw.bin"});
+    EXPECT_EQ(plain.action, Action::Download);
+    EXPECT_EQ(plain.port, "COM1:");
+    EXPECT_EQ(plain.wait, 30s);
+    EXPECT_EQ(plain.verbosity, Verbosity::Normal);
+    EXPECT_FALSE(plain.loop);
+    EXPECT_EQ(plain.file, "fw.bin");
+
+    const LoadCommand full = ParseLoadCommand({"--port", "/dev/pts/3", "--wait", "5", "--quiet", "--loop", "fw.bin"});
+    EXPECT_EQ(full.port, "/dev/pts/3");
+    EXPECT_EQ(full.wait, 5s);
+    EXPECT_EQ(full.verbosity, Verbosity::Quiet);
+    EXPECT_TRUE(full.loop);
+
+    const LoadCommand joined = ParseLoadCommand({"--port=ttyUSB0", "--wait=7", "--verbose", "fw.bin"});
+    EXPECT_EQ(joined.port, "ttyUSB0");
+    EXPECT_EQ(joined.wait, 7s);
+    EXPECT_EQ(joined.verbosity, Verbosity::Verbose);
+
+    EXPECT_EQ(ParseLoadCommand({"--", "--odd-name"}).file, "--odd-name");
+    EXPECT_EQ(ParseLoadCommand({"-"}).file, "-");
+    EXPECT_EQ(ParseLoadCommand({"--list"}).action, Action::List);
+    EXPECT_EQ(ParseLoadCommand({"--port", "COM3:", "--test-block"}).action, Action::TestBlock);
+    EXPECT_EQ(ParseLoadCommand({"fw.bin", "--help"}).action, Action::Help);
+}
+
+TEST(LoadCommandLine, RefusesWhatItCannotTakeNamingIt) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{}, "no FILE to load"},
+        {{"a.bin", "b.bin"}, "one FILE at a time, not 2"},
+        {{"--port"}, "--port wants a value"},
+        {{"--port", "", "a.bin"}, "--port wants a name, not \"\""},
+        {{"--wait", "0", "a.bin"}, "--wait wants whole seconds from 1 to 86400, not \"0\""},
+        {{"--wait", "1.5", "a.bin"}, "--wait wants whole seconds from 1 to 86400, not \"1.5\""},
+        {{"--wait=", "a.bin"}, "--wait wants whole seconds from 1 to 86400, not \"\""},
+        {{"--wait", "86401", "a.bin"}, "--wait wants whole seconds from 1 to 86400, not \"86401\""},
+        {{"--quiet", "--verbose", "a.bin"}, "--quiet and --verbose cannot go together"},
+        {{"--bogus", "a.bin"}, "unknown option --bogus"},
+        {{"--loop=1", "a.bin"}, "unknown option --loop=1"},
+        {{"--list", "a.bin"}, "--list takes no FILE"},
+        {{"--list", "--test-block"}, "--list and --test-block cannot go together"},
+        {{"--test-block", "--loop"}, "--loop is for loading a FILE, not with --test-block"},
+        {{"--test-block", "--wait", "3"}, "--wait is for loading a FILE, not with --test-block"},
+        {{"--list", "--port", "COM3:"}, "--list takes no other option"},
+    };
+    for (const Case& c : cases) {
+        try {
+            ParseLoadCommand(c.args);
+            ADD_FAILURE() << c.message << ": accepted";
+        } catch (const UsageError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+}
+
+TEST(LoadProgressLine, ShowsBarPercentBytesRateAndTimeLeft) {
+    struct Case {
+        std::int64_t done;
+        std::int64_t total;
+        std::chrono::duration<double> elapsed;
+        std::string line;
+    };
+    const Case cases[] = {
+        {0, 1024, 0s, "[--------------------]   0%  0 of 1024 Bytes  -- B/s  --:-- left"},
+        {512, 1024, 500ms, "[##########----------]  50%  512 of 1024 Bytes  1.0 kB/s  0:01 left"},
+        {100, 4000, 1s, "[--------------------]   2%  100 of 4000 Bytes  100 B/s  0:39 left"},
+        {1024, 1024, 2s, "[####################] 100%  1024 of 1024 Bytes  512 B/s  0:00 left"},
+        // The closing block carries fewer file bytes than 64: the bar ends full, not past it.
+        {1088, 1024, 2s, "[####################] 100%  1024 of 1024 Bytes  512 B/s  0:00 left"},
+        {1000, 3601000, 1s, "[--------------------]   0%  1000 of 3601000 Bytes  1.0 kB/s  1:00:00 left"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ProgressLine(c.done, c.total, c.elapsed), c.line);
+    EXPECT_LE(ProgressLine(12345, 98765432, 3s).size(), 79u) << "fits an 80-column terminal";
+}
+
+struct Screen {
+    std::ostringstream out;
+    std::ostringstream err;
+};
+
+// A download's calls as the core makes them, with a box between two blocks.
+void PlayDownload(TerminalOperator& op) {
+    op.EchoStatusLines(true);
+    op.SetProgressMaximum(150);
+    op.SetStatusLine("Downloading");
+    op.SetProgressValue(64);
+    op.SetProgressValue(128);
+    op.ShowMessage({"first line\nsecond line", MessageIcon::Warning, {}});
+    op.SetProgressValue(150);
+    op.SetStatusLine("Successful - 192 Bytes");
+}
+
+TEST(LoadTerminalOutput, OnATerminalTheProgressLineIsRedrawnInPlace) {
+    Screen screen;
+    TerminalOperator op(screen.out, screen.err, true, Verbosity::Normal);
+    PlayDownload(op);
+    const std::string out = screen.out.str();
+    EXPECT_EQ(out.rfind("Downloading\n\r[", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\r'), 3) << out;
+    // The box ends the progress line on the screen; the next value starts a new one.
+    EXPECT_NE(out.find(" 85%  128 of 150 Bytes"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n\r[####################] 100%  150 of 150 Bytes"), std::string::npos) << out;
+    const std::string closing = " left\nSuccessful - 192 Bytes\n";
+    EXPECT_EQ(out.substr(out.size() - std::min(out.size(), closing.size())), closing) << out;
+    EXPECT_EQ(screen.err.str(), "first line — second line\n");
+}
+
+TEST(LoadTerminalOutput, ElsewhereOnlyPlainLines) {
+    for (const Verbosity verbosity : {Verbosity::Normal, Verbosity::Quiet}) {
+        Screen screen;
+        TerminalOperator op(screen.out, screen.err, false, verbosity);
+        PlayDownload(op);
+        op.Conclude(op.LastStatus());
+        const bool quiet = verbosity == Verbosity::Quiet;
+        EXPECT_EQ(screen.out.str(), quiet ? "Successful - 192 Bytes\n"
+                                          : "Downloading\nSuccessful - 192 Bytes\nSuccessful - 192 Bytes\n");
+        EXPECT_EQ(screen.err.str(), "first line — second line\n") << "boxes are shown also with --quiet";
+    }
+    Screen quietTerminal;
+    TerminalOperator op(quietTerminal.out, quietTerminal.err, true, Verbosity::Quiet);
+    PlayDownload(op);
+    EXPECT_EQ(quietTerminal.out.str(), "") << "--quiet draws no progress line";
+}
+
+TEST(LoadTerminalOutput, VerboseShowsTheTrafficBoxesOneLineEach) {
+    Screen screen;
+    TerminalOperator op(screen.out, screen.err, false, Verbosity::Verbose);
+    op.SetTrafficLog("Running!  ");
+    op.SetTrafficLog("A5 70 \r\n\r\n\xC2\xA5p");
+    op.SetReplyBox("55 70 41 D ,");
+    EXPECT_EQ(screen.out.str(), "traffic: Running!\ntraffic: A5 70 — \xC2\xA5p\nreply: 55 70 41 D ,\n");
+    EXPECT_EQ(op.LastReply(), "55 70 41 D ,");
+
+    Screen normal;
+    TerminalOperator quieter(normal.out, normal.err, false, Verbosity::Normal);
+    quieter.SetTrafficLog("A5 70 \r\n\r\n\xC2\xA5p");
+    EXPECT_EQ(normal.out.str(), "");
+}
+
+TEST(LoadTerminalOutput, QuestionsAreAnsweredWithoutAsking) {
+    Screen screen;
+    TerminalOperator op(screen.out, screen.err, false, Verbosity::Normal);
+    op.SetFileAnswer("/fw/dev.bin");
+    EXPECT_EQ(op.AskOpenFileName("Open", "All Files (*)"), "/fw/dev.bin");
+    EXPECT_FALSE(op.AskRetry("No answer from device. Keep waiting?"));
+    op.ShowMessage({"Bad\r\n", MessageIcon::Critical, "Error#2"});
+    EXPECT_EQ(screen.err.str(), "No answer from device. Keep waiting? — no\nError#2: Bad\n");
+    EXPECT_EQ(screen.out.str(), "");
+}
+
+}  // namespace
+}  // namespace veltra::terminal
