@@ -65,7 +65,9 @@ TEST(LoaderDevice, FramesAreAssembledByCountAcrossArrivals) {
     LoaderDevice loader;
     const ByteString frames = Frame(0xA5, Data(10)) + Frame(0xD2, Data(20));
     // The wake-up and the first 30 bytes together, then the rest in two uneven pieces.
-    EXPECT_EQ(Joined(loader.OnBytes("\x7F" + frames.substr(0, 30))), "\x79");
+    ByteString first(1, '\x7F');
+    first += frames.substr(0, 30);
+    EXPECT_EQ(Joined(loader.OnBytes(first)), "\x79");
     EXPECT_EQ(Joined(loader.OnBytes(frames.substr(30, 50))), kAccepted);
     EXPECT_EQ(Joined(loader.OnBytes(frames.substr(80))), kAccepted);
     EXPECT_EQ(loader.Firmware(), Data(10) + Data(20));
