@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs every test twice: a plain debug
 # build, and a build under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Then a release build of every target, a minute of the reply fuzzer, and
-# last the Windows build's tests under Wine (scripts/windows-tests.sh).
+# Then a release build of every target and its Debian package installed and
+# tried (scripts/package-check.sh), a minute of the reply fuzzer, and last the
+# Windows build's tests under Wine (scripts/windows-tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -19,6 +20,8 @@ done
 echo "=== release ==="
 cmake --preset release >/dev/null
 cmake --build --preset release
+echo "=== package ==="
+./scripts/package-check.sh
 
 echo "=== fuzz ==="
 cmake --preset fuzz >/dev/null

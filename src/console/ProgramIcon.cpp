@@ -35,16 +35,20 @@ void DrawArrow(QPainter& p) {
 
 }  // namespace
 
-QPixmap ProgramIconPixmap(int side) {
-    QPixmap pixmap(side, side);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
+// An image, not a pixmap: it needs no display, so the build can draw the
+// desktop's icon file with the very same code.
+QImage ProgramIconImage(int side) {
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(side / 32.0, side / 32.0);
     DrawChip(painter);
     DrawArrow(painter);
-    return pixmap;
+    return image;
 }
+
+QPixmap ProgramIconPixmap(int side) { return QPixmap::fromImage(ProgramIconImage(side)); }
 
 QIcon ProgramIcon() {
     QIcon icon;
