@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs every system package the project needs, from Debian's archive.
-# Quick when everything is already there: apt is only asked for what is missing.
+# Installs system packages from Debian's archive, asking apt only for what is
+# missing, so it is quick when everything is already there.
+#   install-deps.sh             what the build, the tests and the window need
+#   install-deps.sh PACKAGE...  just these, without recommended packages (the
+#                               extra steps of the test command)
 set -euo pipefail
 
+recommends=()
 packages=(
   g++ cmake ninja-build pkg-config   # the build
   libgtest-dev                       # the tests
@@ -11,6 +15,10 @@ packages=(
   fonts-dejavu-core                  # the window tests measure captions in a real font
   xvfb xauth x11-apps                # looking at the window on a virtual X server
 )
+if (($# > 0)); then
+  packages=("$@")
+  recommends=(--no-install-recommends)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -25,4 +33,4 @@ SUDO=""
 if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${recommends[@]}" "${missing[@]}"

@@ -10,17 +10,7 @@ SUDO=""
 if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
 # dpkg-shlibdeps finds the package's library dependencies; desktop-file-validate
 # checks the entry. Only this step needs them.
-packages=(dpkg-dev desktop-file-utils)
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
-done
-if ((${#missing[@]} > 0)); then
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+./scripts/install-deps.sh dpkg-dev desktop-file-utils
 
 (cd build/release && cpack -G DEB >/dev/null)
 deb=$(ls build/release/boot-loader-veltra_*.deb | head -n 1)

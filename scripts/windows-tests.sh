@@ -74,21 +74,9 @@ if [[ ${1:-} == --in-namespace ]]; then
 fi
 
 # ---- The cross compiler and Wine --------------------------------------------
-# Installed here rather than by install-deps.sh: about 1.4 GB that only this
-# step needs, which the start command (install-deps.sh too) should not pull in.
-packages=(g++-mingw-w64-x86-64-posix wine wine64)
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
-done
-if ((${#missing[@]} > 0)); then
-  SUDO=""
-  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# Asked for here, not in install-deps.sh's own list: about 1.4 GB that only
+# this step needs, which the start command should not pull in.
+./scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
 step_done "cross compiler and Wine present"
 
 # ---- The Linux simulator, the peer of every port test -------------------------
