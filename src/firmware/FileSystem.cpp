@@ -4,8 +4,7 @@
 
 namespace veltra::platform {
 
-FileProblem ReadToEnd(std::int64_t expected, std::int64_t limit, const ReadSome& readSome,
-                      std::vector<std::uint8_t>& bytes) {
+FileProblem ReadToEnd(std::int64_t expected, std::int64_t limit, const ReadSome& readSome, FileBytes& bytes) {
     bytes.resize(static_cast<std::size_t>(expected) + 1);
     std::size_t filled = 0;
     for (;;) {

@@ -1,14 +1,16 @@
 #pragma once
 // The one seam between the file work and the operating system: reading a
-// firmware file, telling two names of one file apart, the path separators, and
-// the steps of a file written new (StagedOutput). Paths are UTF-8 on every
-// platform; reasons are in words, for the operator, in one line.
+// firmware file (into the memory of FileBytes.h), telling two names of one
+// file apart, the path separators, and the steps of a file written new
+// (StagedOutput). Paths are UTF-8 on every platform; reasons are in words, for
+// the operator, in one line.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "firmware/FileBytes.h"
 
 namespace veltra::platform {
 
@@ -29,7 +31,7 @@ FileProblem RegularFileLength(const std::string& path, std::int64_t& length);
 
 // Reads the whole regular file into `bytes` (replacing what it held). Refuses
 // files of other kinds, and files longer than `limit` bytes.
-FileProblem ReadRegularFile(const std::string& path, std::int64_t limit, std::vector<std::uint8_t>& bytes);
+FileProblem ReadRegularFile(const std::string& path, std::int64_t limit, FileBytes& bytes);
 
 // What the two platform sides of ReadRegularFile share: reads to the end
 // through `readSome` (one platform read of at most `room` bytes into `into`;
@@ -38,8 +40,7 @@ FileProblem ReadRegularFile(const std::string& path, std::int64_t limit, std::ve
 // is told at once. Read to the end, not to the length: a file that shrinks
 // ends where it ends, and one that grows is read as far as `limit` allows.
 using ReadSome = std::function<bool(std::uint8_t* into, std::size_t room, std::size_t& got, std::string& reason)>;
-FileProblem ReadToEnd(std::int64_t expected, std::int64_t limit, const ReadSome& readSome,
-                      std::vector<std::uint8_t>& bytes);
+FileProblem ReadToEnd(std::int64_t expected, std::int64_t limit, const ReadSome& readSome, FileBytes& bytes);
 
 // A file past the limit: how many bytes it holds.
 inline FileProblem TooLarge(std::int64_t length) { return {false, {}, length}; }
@@ -80,7 +81,9 @@ public:
     // already: a name that is taken (by a file of any kind) gives NameTaken,
     // with its reason too.
     Creation Create(const std::string& path, std::string& reason);
-    // Writes all the bytes, or fails.
+    // Writes all the bytes, or fails. Where the system allows, also starts
+    // putting them on the disk, without waiting: the disk works while the
+    // caller makes the next piece, and FlushToDisk has less to wait for.
     bool WriteAll(const char* data, std::size_t size, std::string& reason);
     // Returns once everything written is on the disk.
     bool FlushToDisk(std::string& reason);

@@ -45,7 +45,7 @@ FileProblem RegularFileLength(const std::string& path, std::int64_t& length) {
     return {};
 }
 
-FileProblem ReadRegularFile(const std::string& path, std::int64_t limit, std::vector<std::uint8_t>& bytes) {
+FileProblem ReadRegularFile(const std::string& path, std::int64_t limit, FileBytes& bytes) {
     bytes.clear();
     std::int64_t expected = 0;
     if (auto problem = RegularFileLength(path, expected); !problem.ok) return problem;

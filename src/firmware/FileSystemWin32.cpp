@@ -88,7 +88,7 @@ FileProblem RegularFileLength(const std::string& path, std::int64_t& length) {
     return LengthOf(file.Get(), length);
 }
 
-FileProblem ReadRegularFile(const std::string& path, std::int64_t limit, std::vector<std::uint8_t>& bytes) {
+FileProblem ReadRegularFile(const std::string& path, std::int64_t limit, FileBytes& bytes) {
     bytes.clear();
     const OpenedName file(path, GENERIC_READ);
     if (!file.Valid()) return FromError(file.Error());

@@ -21,8 +21,9 @@ private:
     std::uint64_t state_ = 0;
 };
 
-// A unit value times 255, rounded to the nearest whole number, a value exactly
-// halfway going to the even neighbour.
+// A unit value from 0 to 1 times 255, rounded to the nearest whole number, a
+// value exactly halfway going to the even neighbour: std::lrint in the default
+// rounding mode, which this program never changes.
 std::uint8_t FillerFromUnit(double unit);
 
 }  // namespace veltra

@@ -7,8 +7,8 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
+#include "firmware/FileBytes.h"
 #include "serial/Operator.h"
 
 namespace veltra {
@@ -18,7 +18,7 @@ namespace veltra {
 inline constexpr std::int64_t kMaxFirmwareBytes = std::int64_t{256} << 20;
 
 struct FirmwareImage {
-    std::vector<std::uint8_t> bytes;
+    platform::FileBytes bytes;
 
     std::size_t Size() const { return bytes.size(); }
     // Copies the image from `offset` into `record`; positions past the end of

@@ -1,6 +1,7 @@
-// The steps of a file written new, on POSIX: open(O_CREAT | O_EXCL) with mode
-// 0666 less the umask, like any ordinary file of the folder; write() until all
-// is out; fsync; close; rename over the final name; unlink. The reasons are
+// The steps of a file written new, on POSIX (Linux): open(O_CREAT | O_EXCL)
+// with mode 0666 less the umask, like any ordinary file of the folder; write()
+// until all is out, then sync_file_range to start the write-back of what is
+// written; fsync; close; rename over the final name; unlink. The reasons are
 // the system's error texts (strerror).
 #include <fcntl.h>
 #include <unistd.h>
@@ -61,6 +62,9 @@ bool NewFile::WriteAll(const char* data, std::size_t size, std::string& reason) 
         data += written;
         size -= static_cast<std::size_t>(written);
     }
+    // Only a start, never waited for: an error of the write-back comes again
+    // from the fsync of FlushToDisk.
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     return true;
 }
 

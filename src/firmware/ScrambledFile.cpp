@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "firmware/FileSystem.h"
 #include "firmware/FirmwareImage.h"
@@ -72,13 +73,54 @@ ScrambleBlock BuildHeader(const Options& options, const ScrambleBlock& key, Fill
     return header;
 }
 
-void ScrambleInPlace(ScrambleBlock& block, const ScrambleBlock& key, FillerSource& filler) {
-    const bool blank = std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0xFF; });
-    if (blank) {
-        filler.Fill(block);
+// The output goes to the disk in pieces of this many bytes, a whole number of
+// blocks: few system calls, and each piece is still in the cache when the
+// system copies it out.
+constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+static_assert(kPieceSize % kScrambleBlockSize == 0);
+
+bool IsBlank(const std::uint8_t* block) {
+    std::uint8_t all = 0xFF;
+    for (std::size_t i = 0; i < kScrambleBlockSize; ++i) all &= block[i];
+    return all == 0xFF;
+}
+
+// One block, `from` into `to`: filler for a blank block, else each byte
+// combined with the key byte of its position.
+void Scramble(const std::uint8_t* from, std::uint8_t* to, const ScrambleBlock& key, FillerSource& filler) {
+    if (IsBlank(from)) {
+        filler.Fill(std::span(to, kScrambleBlockSize));
     } else {
-        for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(block[i] ^ key[i]);
+        for (std::size_t i = 0; i < kScrambleBlockSize; ++i) to[i] = static_cast<std::uint8_t>(from[i] ^ key[i]);
     }
+}
+
+// The header, then one block for every 64-byte read of the input: the last
+// read finds fewer than 64 bytes (none, for an input of whole blocks), and
+// the positions past the end hold 0xFF, as in erased flash, so a last read
+// that found nothing is blank.
+bool WriteScrambled(StagedOutput& output, const ScrambleBlock& header, const FirmwareImage& input,
+                    const ScrambleBlock& key, FillerSource& filler) {
+    std::vector<std::uint8_t> piece(kPieceSize);
+    std::copy(header.begin(), header.end(), piece.begin());
+    std::size_t used = header.size();
+    const std::size_t wholeBlocks = input.Size() / kScrambleBlockSize;
+    for (std::size_t b = 0; b <= wholeBlocks; ++b) {
+        if (used == piece.size()) {
+            if (!output.Write(piece.data(), used)) return false;
+            used = 0;
+        }
+        const std::size_t offset = b * kScrambleBlockSize;
+        if (b < wholeBlocks) {
+            Scramble(input.bytes.data() + offset, piece.data() + used, key, filler);
+        } else {
+            ScrambleBlock last{};
+            input.CopyRecord(offset, last);
+            Scramble(last.data(), piece.data() + used, key, filler);
+        }
+        used += kScrambleBlockSize;
+    }
+    return output.Write(piece.data(), used);
 }
 
 }  // namespace
@@ -128,18 +170,7 @@ bool ConvertToScrambledFile(Operator& op, const FirmwareChoice& choice, FillerSo
 
     const ScrambleBlock& key = ScrambleKey();
     const ScrambleBlock header = BuildHeader(*options, key, filler);
-    if (!output.Write(header.data(), header.size())) return writeFailed();
-
-    // One buffer for the whole input. A short block ends the loop after it;
-    // positions past the end of the input hold 0xFF, as in erased flash, so a
-    // block that found nothing is blank.
-    ScrambleBlock block{};
-    for (std::size_t offset = 0;; offset += block.size()) {
-        const std::size_t got = input->CopyRecord(offset, block);
-        ScrambleInPlace(block, key, filler);
-        if (!output.Write(block.data(), block.size())) return writeFailed();
-        if (got < block.size()) break;
-    }
+    if (!WriteScrambled(output, header, *input, key, filler)) return writeFailed();
     if (!output.Commit()) return writeFailed();
     return true;
 }

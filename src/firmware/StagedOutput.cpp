@@ -7,7 +7,6 @@
 namespace veltra {
 namespace {
 
-constexpr std::size_t kPendingCapacity = 1 << 16;
 // Temporary names are at most this long, and never longer than the final
 // name, so that any folder that can hold the final name can hold them too.
 constexpr std::size_t kTempNameMax = 16;
@@ -49,7 +48,6 @@ bool StagedOutput::Create() {
         switch (file_.Create(path, reason)) {
             case platform::NewFile::Creation::Created:
                 tempPath_ = std::move(path);
-                pending_.reserve(kPendingCapacity);
                 return true;
             case platform::NewFile::Creation::NameTaken: continue;
             case platform::NewFile::Creation::Failed: return Fail(reason);
@@ -58,24 +56,12 @@ bool StagedOutput::Create() {
     return Fail(reason);  // every name tried was taken
 }
 
-bool StagedOutput::WriteOut(const char* data, std::size_t size) {
-    std::string reason;
-    return file_.WriteAll(data, size, reason) || Fail(reason);
-}
-
 bool StagedOutput::Write(const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
-    if (pending_.size() + size > kPendingCapacity) {
-        if (!WriteOut(pending_.data(), pending_.size())) return false;
-        pending_.clear();
-    }
-    pending_.insert(pending_.end(), bytes, bytes + size);
-    return true;
+    std::string reason;
+    return file_.WriteAll(static_cast<const char*>(data), size, reason) || Fail(reason);
 }
 
 bool StagedOutput::Commit() {
-    if (!WriteOut(pending_.data(), pending_.size())) return false;
-    pending_.clear();
     std::string reason;
     // On the disk before it takes the output's name: after a power cut the
     // name holds the old file or the whole new one, never a short one.

@@ -5,7 +5,6 @@
 // as it was.
 #include <cstddef>
 #include <string>
-#include <vector>
 
 #include "firmware/FileSystem.h"
 
@@ -21,21 +20,20 @@ public:
     // Each returns false on failure and keeps the reason in ErrorText();
     // after a failure the object is only good for destruction.
     bool Create();
+    // Writes the bytes at once, with no gathering: write large pieces, since
+    // each call is a system call.
     bool Write(const void* data, std::size_t size);
-    bool Commit();  // write out, flush to the disk, close, rename over the final name
+    bool Commit();  // flush to the disk, close, rename over the final name
 
     // Why the first failing step failed, in words ("Permission denied").
     const std::string& ErrorText() const { return error_; }
 
 private:
     bool Fail(const std::string& reason);
-    bool WriteOut(const char* data, std::size_t size);
 
     std::string finalPath_;
     std::string tempPath_;
     platform::NewFile file_;
-    // Small records are gathered here, so that a large file costs few system calls.
-    std::vector<char> pending_;
     bool committed_ = false;
     std::string error_;
 };

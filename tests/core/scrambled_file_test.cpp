@@ -6,10 +6,12 @@
 #include <climits>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ios>
 #include <iterator>
 #include <set>
 #include <string>
@@ -53,6 +55,42 @@ ByteString Pattern(std::size_t count, unsigned seed = 7) {
     ByteString s;
     for (std::size_t i = 0; i < count; ++i) AppendByte(s, static_cast<std::uint8_t>((i * 131 + seed) % 251));
     return s;
+}
+
+// Firmware-like blocks in a fixed pseudo-random order: erased (0xFF), erased
+// but for one byte, zeros, and varied bytes; cut to `size`.
+ByteString MixedContent(std::size_t size) {
+    ByteString s;
+    std::uint32_t state = 2024;
+    auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    while (s.size() < size) {
+        const std::uint32_t kind = next() >> 30;
+        for (std::size_t i = 0; i < kBlock; ++i) {
+            switch (kind) {
+                case 0: AppendByte(s, 0xFF); break;
+                case 1: AppendByte(s, i == (next() >> 26) ? 0xFE : 0xFF); break;
+                case 2: AppendByte(s, 0x00); break;
+                default: AppendByte(s, static_cast<std::uint8_t>(next() >> 24));
+            }
+        }
+    }
+    s.resize(size);
+    return s;
+}
+
+// FNV-1a, 64 bits: a file's fingerprint, to pin large outputs.
+std::uint64_t Fingerprint(const ByteString& bytes) {
+    std::uint64_t hash = 0xCBF29CE484222325u;
+    for (const char c : bytes) hash = (hash ^ static_cast<std::uint8_t>(c)) * 0x100000001B3u;
+    return hash;
+}
+
+// Where two strings first differ; npos when they are equal. Large outputs are
+// compared this way, since printing them would bury the failure.
+std::size_t FirstDifference(const ByteString& a, const ByteString& b) {
+    const auto [atA, atB] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    if (atA == a.end() && atB == b.end()) return ByteString::npos;
+    return static_cast<std::size_t>(atA - a.begin());
 }
 
 FirmwareChoice ChoiceOf(const fs::path& path) {
@@ -130,6 +168,48 @@ TEST(FillerFromUnit, RoundsHalvesToEven) {
     for (const Case& c : cases) EXPECT_EQ(FillerFromUnit(c.unit), c.filler) << c.unit * 255;
 }
 
+// The rounding is done without the maths library; it must give what std::lrint
+// gives, at, just below and just above every value whose product with 255 is
+// a whole number or halfway between two, and on the generator's own values.
+TEST(FillerFromUnit, AgreesWithLrintNearEveryWholeAndHalfwayValue) {
+    std::vector<double> units;
+    for (int k = 0; k <= 255; ++k) {
+        for (const double centre : {k / 255.0, (k + 0.5) / 255.0}) {
+            double below = centre;
+            double above = centre;
+            units.push_back(centre);
+            for (int step = 0; step < 4; ++step) {
+                units.push_back(below = std::nextafter(below, 0.0));
+                units.push_back(above = std::nextafter(above, 1.0));
+            }
+        }
+    }
+    std::erase_if(units, [](double unit) { return unit > 1.0; });
+    FillerSource source;
+    for (int i = 0; i < 100000; ++i) units.push_back(source.NextUnit());
+
+    int halfway = 0;
+    for (const double unit : units) {
+        const double scaled = unit * 255.0;
+        halfway += scaled - std::floor(scaled) == 0.5;
+        ASSERT_EQ(FillerFromUnit(unit), std::lrint(scaled)) << std::hexfloat << unit;
+    }
+    EXPECT_GT(halfway, 100) << "the values must include exact halves";
+}
+
+// Files written by earlier versions of the program hold these values: the
+// start of the sequence of every run.
+TEST(FillerSource, EveryRunStartsWithTheKnownValues) {
+    const double units[] = {0x1.c4415072f63b9p-1, 0x1.b9e279aa86e58p-2, 0x1.b1174620025p-6, 0x1.f1177150e499p-1,
+                            0x1.b39896a51a87p-4,  0x1.4f2e7c31d1fa8p-2, 0x1.6414d5f0fa298p-3, 0x1.8b082675922d5p-1};
+    const int fillers[] = {225, 110, 7,   248, 27,  83,  44,  197, 63,  243, 101, 194,
+                           134, 142, 181, 132, 125, 195, 52,  215, 218, 168, 237, 84};
+    FillerSource unitSource;
+    for (const double unit : units) EXPECT_EQ(unitSource.NextUnit(), unit) << std::hexfloat << unit;
+    FillerSource fillerSource;
+    for (const int filler : fillers) EXPECT_EQ(fillerSource.NextFiller(), filler);
+}
+
 TEST(FillerSource, EveryRunStartsTheSameSequenceOfUnitValues) {
     FillerSource first;
     FillerSource second;
@@ -158,6 +238,32 @@ TEST_F(ScrambledFile, OutputMatchesTheFormatWithFillerDrawnInAscendingOffset) {
     FillerSource model;
     const ByteString output = Convert(input, filler);
     EXPECT_EQ(output, ExpectedScrambledFile(input, {0, 0, 0, 0}, model));
+}
+
+// Byte for byte the files the program has always written for these inputs,
+// pinned by fingerprint: the first and the second conversion of one run (the
+// second goes on with the filler sequence). The larger inputs fill the output
+// to exactly 1 MiB, one block past it, and several MiB.
+TEST_F(ScrambledFile, KnownInputsGiveTheKnownFiles) {
+    struct Case { std::size_t inputSize; std::uint64_t first, second; };
+    const Case cases[] = {
+        {0, 0xB0B5BEEF12ED4C54u, 0x35DB47A551A01C50u},
+        {100, 0x305F718EF38135F2u, 0x44CFA78ABD1C91B6u},
+        {4097, 0x7B44701F3396C56Du, 0x88BF18823167C258u},
+        {(1u << 20) - 128, 0x9CF71D095BB0E240u, 0x132BC5EEC11C9A29u},
+        {(1u << 20) - 64, 0x400C02A2E63525BFu, 0x6B0505EA5995B63Au},
+        {(3u << 20) + 37, 0x36B827185CE4F97Cu, 0xD5622BBDC40C7BB6u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inputSize);
+        const ByteString input = MixedContent(c.inputSize);
+        FillerSource filler;
+        FillerSource model;
+        const ByteString first = Convert(input, filler);
+        EXPECT_EQ(FirstDifference(first, ExpectedScrambledFile(input, {0, 0, 0, 0}, model)), ByteString::npos);
+        EXPECT_EQ(Fingerprint(first), c.first);
+        EXPECT_EQ(Fingerprint(Convert(input, filler)), c.second);
+    }
 }
 
 TEST_F(ScrambledFile, BlockWithOneByteOtherThan0xFFIsScrambledNotFilled) {
@@ -405,8 +511,9 @@ private:
 TEST_F(ScrambledFile, FailedWriteLeavesOlderOutputAndNoTemporaryFile) {
     struct Case { const char* what; std::size_t inputSize; rlim_t limit; };
     const Case cases[] = {
-        {"fails while writing blocks", 1 << 20, 100000},
-        {"fails on the final flush", 1000, 500},
+        {"fails in the first of several pieces", 1 << 20, 100000},
+        {"fails after whole pieces were written", 3 << 20, (2 << 20) + 4096},
+        {"fails on the one write of a small file", 1000, 500},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
