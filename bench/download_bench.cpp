@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +26,12 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 }  // namespace
@@ -50,10 +57,12 @@ int main() {
     op.maximum = static_cast<int>(kFileSize);
 
     const double cpuStart = CpuSeconds();
+    const double threadStart = ThreadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     veltra::RunDownload(port, op, wrs, choice);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuStart;
+    const double threadCpu = ThreadCpuSeconds() - threadStart;
 
     const std::size_t blocks = loader->Frames().size();
     const double byteTime = 10.0 / 19200.0;
@@ -61,6 +70,7 @@ int main() {
     std::printf("status: %s\n", op.status.c_str());
     std::printf("blocks: %zu\nwall: %.2f s\ncpu: %.3f s (%.1f%% of wall; includes the simulated device's thread)\n",
                 blocks, wall, cpu, 100.0 * cpu / wall);
+    std::printf("program thread cpu: %.3f s (%.2f%% of wall)\n", threadCpu, 100.0 * threadCpu / wall);
     std::printf("floor: %.2f s\nwall / floor: %.3f\n", floor, wall / floor);
     std::filesystem::remove(path);
     return op.status == "Successful - " + std::to_string((kFileSize / 64 + 1) * 64) + " Bytes" ? 0 : 1;

@@ -5,10 +5,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 
 #include "console/ProgramIcon.h"
+#include "console/TrafficBox.h"
 
 frmSerial::frmSerial(QWidget* parent) : QWidget(parent) {
     // A fixed single border: no maximise or minimise button, no resizing.
@@ -57,12 +57,15 @@ void frmSerial::SetFileNameCaption(const std::string& text) {
 }
 
 void frmSerial::SetTrafficLog(const std::string& text) {
-    ui_.txtRec->setPlainText(QString::fromStdString(text));
-    ui_.txtRec->repaint();
+    ui_.txtRec->ReplaceText(QString::fromStdString(text));
 }
 
 void frmSerial::SetReplyBox(const std::string& text) {
-    ui_.T22->setText(QString::fromStdString(text));
+    // Every block of a download brings the same reply: writing the text the
+    // box already holds would change nothing anyone can see.
+    const QString value = QString::fromStdString(text);
+    if (value == ui_.T22->text()) return;
+    ui_.T22->setText(value);
     ui_.T22->repaint();
 }
 

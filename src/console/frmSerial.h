@@ -24,9 +24,9 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class TrafficBox;
 
 class frmSerial : public QWidget, public veltra::Operator {
     Q_OBJECT
@@ -91,7 +91,7 @@ private:
         QLabel* filename = nullptr;
         QLabel* l221 = nullptr;
         QProgressBar* ProgressBar1 = nullptr;
-        QPlainTextEdit* txtRec = nullptr;
+        TrafficBox* txtRec = nullptr;
         QLineEdit* T22 = nullptr;
         std::array<QLineEdit*, 4> ob{};
         QCheckBox* EEPROM = nullptr;

@@ -8,7 +8,6 @@
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,6 +18,7 @@
 #include "console/CircleShape.h"
 #include "console/ElidedLabel.h"
 #include "console/PortComboBox.h"
+#include "console/TrafficBox.h"
 #include "console/frmSerial.h"
 
 namespace {
@@ -154,7 +154,8 @@ QWidget* Make(const ControlRow& row, QWidget* container) {
         case Kind::LongLabel: return new ElidedLabel(caption, Qt::ElideMiddle, container);
         case Kind::TextBox: return new QLineEdit(caption, container);
         case Kind::LogBox: {
-            auto* box = new QPlainTextEdit(caption, container);
+            auto* box = new TrafficBox(container);
+            box->setPlainText(caption);
             box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             return box;
         }
@@ -225,7 +226,7 @@ void frmSerial::FindControls() {
     ui_.filename = Child<QLabel>(*this, "filename");
     ui_.l221 = Child<QLabel>(*this, "l221");
     ui_.ProgressBar1 = Child<QProgressBar>(*this, "ProgressBar1");
-    ui_.txtRec = Child<QPlainTextEdit>(*this, "txtRec");
+    ui_.txtRec = Child<TrafficBox>(*this, "txtRec");
     ui_.T22 = Child<QLineEdit>(*this, "T22");
     ui_.ob = {Child<QLineEdit>(*this, "ob1"), Child<QLineEdit>(*this, "ob2"),
               Child<QLineEdit>(*this, "ob3"), Child<QLineEdit>(*this, "ob4")};

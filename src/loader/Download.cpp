@@ -59,25 +59,41 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     bool refused = false;
     op.SetStatusLine("Downloading");
 
+    // An accepted block is shown (its frame in the traffic box, the bar moved
+    // on) while the next frame crosses the line, so the device never waits
+    // for the window. The operator sees the same steps in the same order.
+    struct ShownBlock {
+        ByteString frame;
+        int progress = 0;
+        bool pending = false;
+    } accepted;
+    const auto showAccepted = [&] {
+        if (!accepted.pending) return;
+        accepted.pending = false;
+        out_win(op, accepted.frame);
+        op.SetProgressValue(accepted.progress);
+    };
+
     std::array<std::uint8_t, kBlockSize> block{};
     for (std::size_t offset = 0;; offset += kBlockSize) {
         const std::uint8_t marker = remaining > static_cast<std::int64_t>(kBlockSize) ? kMarkerMore : kMarkerClosing;
         const std::size_t got = image->CopyRecord(offset, block);
         wrs = BuildBlockFrame(marker, block.data());
-        const ExchangeResult result = wrstr(port, op, wrs);
+        const ExchangeResult result = wrstr(port, op, wrs, showAccepted);
         ++blocksSent;
-        out_win(op, wrs);
         if (result.status != kAccepted) {
+            out_win(op, wrs);
             op.ShowMessage({" data " + std::to_string(blocksSent) + ",part error", MessageIcon::None, {}});
             refused = true;
             break;
         }
         bytesSent += static_cast<std::int64_t>(kBlockSize);
         // The bar ends full: a closing block may carry fewer file bytes than 64.
-        op.SetProgressValue(static_cast<int>(std::min<std::int64_t>(bytesSent, op.ProgressMaximum())));
+        accepted = {wrs, static_cast<int>(std::min<std::int64_t>(bytesSent, op.ProgressMaximum())), true};
         remaining -= static_cast<std::int64_t>(kBlockSize);
         if (got < kBlockSize) break;
     }
+    showAccepted();  // the last block accepted
 
     // A refused block is a failure: report what the device took.
     op.SetStatusLine(refused ? BytesLine(kStatusFailed, bytesSent) : BytesLine(kStatusSuccessful, blocksSent * 64));

@@ -1,14 +1,13 @@
 #include "protocol/CommandExchange.h"
 
-#include <thread>
-
 #include "protocol/TrafficLog.h"
 
 namespace veltra {
 
-ExchangeResult wrstr(SerialPort& port, Operator& op, const ByteString& sstr) {
-    std::this_thread::sleep_for(kPauseBeforeRequest);
+ExchangeResult wrstr(SerialPort& port, Operator& op, const ByteString& sstr,
+                     const std::function<void()>& whileOnLine) {
     port.WritePort(sstr);  // the count is not needed: a failed write shows up as silence
+    if (whileOnLine) whileOnLine();
 
     ExchangeResult result;
     ByteString reply;
@@ -38,7 +37,6 @@ ExchangeResult wrstr(SerialPort& port, Operator& op, const ByteString& sstr) {
         }
     }
     if (!reply.empty()) result.answer = ByteAt(reply, 0);
-    std::this_thread::sleep_for(kPauseAfterReply);
     return result;
 }
 

@@ -2,8 +2,13 @@
 // The one exchange through which a request is sent and its reply collected:
 // the request is written, the reply gathered over at most eight reads and
 // judged by its third byte (0x41 accepted, 0x1F refused).
-#include <chrono>
+//
+// There is no rest before a request or after a reply: a read ends only once
+// the line has stayed silent for the read's interval, so when an exchange
+// ends the device has finished answering and listens again, and the next
+// request can go out at once.
 #include <cstdint>
+#include <functional>
 
 #include "serial/ByteString.h"
 #include "serial/Operator.h"
@@ -15,13 +20,6 @@ inline constexpr std::uint8_t kAccepted = 0x41;   // 'A' in the reply's third by
 inline constexpr std::uint8_t kRefused = 0x1F;
 inline constexpr std::uint8_t kNoStatus = 0xFF;
 
-// A short rest before each request, so that a device that has just answered the
-// previous one is listening again when the next request starts.
-inline constexpr std::chrono::milliseconds kPauseBeforeRequest{1};
-// A short rest after each exchange, so that the device has finished with the
-// request before the caller moves on (or closes the port).
-inline constexpr std::chrono::milliseconds kPauseAfterReply{2};
-
 inline constexpr int kMaxReplyReads = 8;
 
 struct ExchangeResult {
@@ -29,6 +27,10 @@ struct ExchangeResult {
     std::uint8_t answer = kNoStatus;  // first byte of the reply; 0xFF when it stayed empty
 };
 
-ExchangeResult wrstr(SerialPort& port, Operator& op, const ByteString& sstr);
+// `whileOnLine`, when given, runs once the request is written and before the
+// first read: work for the operator that then overlaps the time the request
+// and its reply take on the line, instead of adding to it.
+ExchangeResult wrstr(SerialPort& port, Operator& op, const ByteString& sstr,
+                     const std::function<void()>& whileOnLine = {});
 
 }  // namespace veltra

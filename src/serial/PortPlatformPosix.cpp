@@ -16,9 +16,9 @@
 //                     malformed or names something unsupported.
 //   SetCommState      tcsetattr of raw mode with those settings, then DTR and
 //                     RTS raised (TIOCMBIS).
-//   ReadFile          poll() and read() against the interval and total
+//   ReadFile          ppoll() and read() against the interval and total
 //                     deadlines on the monotonic clock.
-//   WriteFile         write() until everything is out, poll(POLLOUT) while the
+//   WriteFile         write() until everything is out, ppoll(POLLOUT) while the
 //                     queue is full, bounded by the write deadline.
 //   FlushFileBuffers  tcdrain.
 //   CloseHandle       TIOCNXCL, flock(LOCK_UN), close, and the lock file
@@ -35,6 +35,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <map>
@@ -74,14 +75,21 @@ Deadline Earlier(Deadline a, Deadline b) noexcept {
 
 bool Passed(Deadline deadline) noexcept { return deadline && Clock::now() >= *deadline; }
 
-// The time left, rounded UP to whole milliseconds: rounding down would wake
-// poll() just short of the deadline and turn the last stretch into a run of
-// zero-length polls.
-int PollTimeout(Deadline deadline) noexcept {
-    if (!deadline) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
-    if (left <= 0) return 0;
-    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+// Waits for `events` on fd until the deadline, to the nanosecond: a timeout
+// in whole milliseconds would either wake early and spin on zero-length polls
+// or wake up to a millisecond late at the end of every read.
+int PollUntil(int fd, short events, Deadline deadline, short& revents) noexcept {
+    pollfd p{fd, events, 0};
+    timespec wait{};
+    if (deadline) {
+        const auto left = std::max(Clock::duration::zero(), *deadline - Clock::now());
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        wait.tv_sec = static_cast<time_t>(seconds.count());
+        wait.tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - seconds).count());
+    }
+    const int ready = ::ppoll(&p, 1, deadline ? &wait : nullptr, nullptr);
+    revents = p.revents;
+    return ready;
 }
 
 thread_local std::string openProblem;
@@ -266,16 +274,16 @@ bool ReadFile(PortHandle& port, std::uint8_t* buffer, std::size_t toRead, std::s
     while (bytesRead < toRead) {
         const Deadline deadline = Earlier(total, gap);
         if (Passed(deadline)) break;
-        pollfd p{fd, POLLIN, 0};
         // Recomputed on every pass, so an EINTR or an early wake-up waits
         // only for what is left.
-        const int ready = ::poll(&p, 1, PollTimeout(deadline));
+        short revents = 0;
+        const int ready = PollUntil(fd, POLLIN, deadline, revents);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return Fail(errno);
         }
         if (ready == 0) continue;
-        if ((p.revents & POLLIN) == 0) return Fail(EIO);  // hung up, error or closed
+        if ((revents & POLLIN) == 0) return Fail(EIO);  // hung up, error or closed
         const ssize_t n = ::read(fd, buffer + bytesRead, toRead - bytesRead);
         if (n > 0) {
             bytesRead += static_cast<std::size_t>(n);
@@ -309,10 +317,10 @@ bool WriteFile(PortHandle& port, const std::uint8_t* buffer, std::size_t toWrite
         if (errno != EAGAIN) return Fail(errno);
         // The output queue is full: wait for room, not past the deadline.
         if (Passed(deadline)) return Fail(ETIMEDOUT);
-        pollfd p{fd, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, PollTimeout(deadline));
+        short revents = 0;
+        const int ready = PollUntil(fd, POLLOUT, deadline, revents);
         if (ready < 0 && errno != EINTR) return Fail(errno);
-        if (ready > 0 && (p.revents & POLLOUT) == 0) return Fail(EIO);
+        if (ready > 0 && (revents & POLLOUT) == 0) return Fail(EIO);
     }
     return true;
 }

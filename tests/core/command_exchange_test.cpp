@@ -99,6 +99,33 @@ TEST(CommandExchange, ReplyGrowingAfterVerdictIsLeftForTheNextExchange) {
     EXPECT_EQ(next.status, 0xFF) << "the third byte of the joined reply is 0x03";
 }
 
+// The work handed to the exchange runs once per exchange, with the request
+// already on its way and before anything of the reply is read or shown:
+// answered, silent or refused.
+TEST(CommandExchange, WorkWhileOnLineRunsOnceBetweenWriteAndFirstRead) {
+    struct Case { const char* what; Reply reply; std::uint8_t status; };
+    const Case cases[] = {
+        {"accepted", {Piece{Bytes({0x01, 0x02, 0x41, 0x00})}}, 0x41},
+        {"silent", {}, 0xFF},
+        {"refused", {Piece{Bytes({0x01, 0x02, 0x1F, 0x00})}}, 0xFF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto script = std::make_shared<ScriptedDevice>();
+        script->On(kRequest, c.reply);
+        SimLink link(script, kQuickReads);
+        int calls = 0;
+        const auto whileOnLine = [&] {
+            ++calls;
+            EXPECT_TRUE(link.op.replies.empty());
+            EXPECT_TRUE(link.op.messages.empty());
+            EXPECT_TRUE(link.device->WaitForReceived(kRequest.size(), 2s)) << "the request is written first";
+        };
+        EXPECT_EQ(wrstr(link.port, link.op, kRequest, whileOnLine).status, c.status);
+        EXPECT_EQ(calls, 1);
+    }
+}
+
 TEST(CommandExchange, LongReplyIsShownWhole) {
     ByteString reply = Bytes({0x01, 0x02, 0x43});
     reply.append(297, '\x30');

@@ -611,6 +611,12 @@ void WindowTest::operatorWritesReachControls() {
         w.write(traffic);
         QVERIFY2(TextOf(f.Get(w.control)) == QString::fromStdString(traffic), w.control);
         QVERIFY2(TextOf(f.Get(w.control)).contains(QChar(0xFF)), w.control);
+        // A write of the text written last still wins over any change made
+        // to the control since.
+        if (auto* line = qobject_cast<QLineEdit*>(f.Get(w.control))) line->setText(QStringLiteral("changed"));
+        if (auto* box = qobject_cast<QPlainTextEdit*>(f.Get(w.control))) box->setPlainText(QStringLiteral("changed"));
+        w.write(traffic);
+        QVERIFY2(TextOf(f.Get(w.control)) == QString::fromStdString(traffic), w.control);
     }
 
     // A long path stays whole in the label while the label keeps its place.
