@@ -9,10 +9,10 @@ namespace veltra::sim {
 
 ReplySender::ReplySender(Clock::duration byteTime) : byteTime_(byteTime) {}
 
-void ReplySender::Queue(const Reply& reply, Clock::time_point now) {
+void ReplySender::Queue(const Reply& reply, Clock::time_point heard) {
     if (reply.empty()) return;
     const bool wasIdle = pieces_.empty();
-    if (wasIdle) lineFree_ = now;
+    if (wasIdle) lineFree_ = heard;
     pieces_.insert(pieces_.end(), reply.begin(), reply.end());
     if (wasIdle) BeginHead();
 }

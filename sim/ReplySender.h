@@ -19,7 +19,9 @@ public:
     // byteTime zero: no pacing, a piece goes out whole once its pause is over.
     explicit ReplySender(Clock::duration byteTime);
 
-    void Queue(const Reply& reply, Clock::time_point now);
+    // `heard`: when the request that brought the reply was through; on an
+    // idle line the reply's time counts from there.
+    void Queue(const Reply& reply, Clock::time_point heard);
 
     // When the next write is due; none while idle or while the pty has no room.
     std::optional<Clock::time_point> NextDue() const;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -112,6 +113,9 @@ bool SimDevice::RestWhileLineIdle() {
 }
 
 void SimDevice::Run() {
+    // A device keeps the line's time to the microsecond; the kernel's default
+    // slack lets each timed wait of this thread end up to 50 us late.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const int master = pty_.MasterFd();
     const Clock::duration byteTime = ByteTime(options_);
     ReplySender sender(byteTime);
@@ -122,10 +126,14 @@ void SimDevice::Run() {
         Clock::time_point now = Clock::now();
         while (!inFlight.empty() && inFlight.front().arrives <= now) {
             const ByteString bytes = std::move(inFlight.front().bytes);
+            // The answer is timed from the moment the bytes were through,
+            // not from this thread's late wake-up: a device answers in the
+            // line's time, not in the machine's.
+            const Clock::time_point arrived = inFlight.front().arrives;
             inFlight.pop_front();
             const Reply reply = personality_->OnBytes(bytes);
             Record(bytes);  // after the personality, so that a waiter finds its state up to date
-            sender.Queue(reply, now);
+            sender.Queue(reply, arrived);
         }
         if (sender.Pump(master, now) == ReplySender::Result::LineGone) break;
 
