@@ -5,14 +5,13 @@
 #include <sys/resource.h>
 
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "loader/Download.h"
+#include "DownloadBench.h"
 #include "QuietOperator.h"
 #include "sim/LoaderDevice.h"
 #include "sim/SimDevice.h"
@@ -28,25 +27,15 @@ double CpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 }  // namespace
 
 int main() {
-    constexpr std::size_t kFileSize = 32 * 1024;
+    constexpr std::size_t kFileSize = veltra::bench::kBenchFileSize;
     const std::string path = (std::filesystem::temp_directory_path() / "veltra-download-bench.bin").string();
-    {
-        std::string content(kFileSize, '\0');
-        for (std::size_t i = 0; i < kFileSize; ++i) content[i] = static_cast<char>(i * 7 % 253);
-        std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
-    }
+    veltra::bench::WriteBenchFirmware(path);
 
     auto loader = std::make_shared<veltra::sim::LoaderDevice>();
-    veltra::sim::SimDevice device(loader, veltra::sim::DeviceOptions{true, 19200});
+    veltra::sim::SimDevice device(loader, veltra::sim::DeviceOptions{true, veltra::bench::kBenchBaud});
     QuietOperator op;
     veltra::SerialPort port(op);
     port.SetDeviceNameMap([&](const std::string&) { return device.Path(); });
@@ -57,21 +46,20 @@ int main() {
     op.maximum = static_cast<int>(kFileSize);
 
     const double cpuStart = CpuSeconds();
-    const double threadStart = ThreadCpuSeconds();
+    const double threadStart = veltra::bench::ThreadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     veltra::RunDownload(port, op, wrs, choice);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuStart;
-    const double threadCpu = ThreadCpuSeconds() - threadStart;
+    const double threadCpu = veltra::bench::ThreadCpuSeconds() - threadStart;
 
     const std::size_t blocks = loader->Frames().size();
-    const double byteTime = 10.0 / 19200.0;
-    const double floor = static_cast<double>(blocks) * ((67 + 4) * byteTime + 0.020);
+    const double floor = veltra::bench::FloorSeconds(blocks);
     std::printf("status: %s\n", op.status.c_str());
     std::printf("blocks: %zu\nwall: %.2f s\ncpu: %.3f s (%.1f%% of wall; includes the simulated device's thread)\n",
                 blocks, wall, cpu, 100.0 * cpu / wall);
     std::printf("program thread cpu: %.3f s (%.2f%% of wall)\n", threadCpu, 100.0 * threadCpu / wall);
     std::printf("floor: %.2f s\nwall / floor: %.3f\n", floor, wall / floor);
     std::filesystem::remove(path);
-    return op.status == "Successful - " + std::to_string((kFileSize / 64 + 1) * 64) + " Bytes" ? 0 : 1;
+    return op.status == veltra::bench::WholeDownloadStatus(kFileSize) ? 0 : 1;
 }

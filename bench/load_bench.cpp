@@ -12,11 +12,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "DownloadBench.h"
 #include "QuietOperator.h"
 #include "loader/Download.h"
 #include "sim/LoaderDevice.h"
@@ -27,9 +27,9 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kFileSize = 32 * 1024;
+constexpr std::size_t kFileSize = veltra::bench::kBenchFileSize;
 // Not held by the device: veltra-load refuses a line another process holds open.
-constexpr veltra::sim::DeviceOptions kPacedLine{.paceLine = true, .baud = 19200, .holdLine = false};
+constexpr veltra::sim::DeviceOptions kPacedLine{.paceLine = true, .baud = veltra::bench::kBenchBaud, .holdLine = false};
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -106,12 +106,8 @@ Result ThroughTheProgram(const std::string& path) {
 
 int main() {
     const std::string path = (std::filesystem::temp_directory_path() / "veltra-load-bench.bin").string();
-    {
-        std::string content(kFileSize, '\0');
-        for (std::size_t i = 0; i < kFileSize; ++i) content[i] = static_cast<char>(i * 7 % 253);
-        std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
-    }
-    const std::string expected = "Successful - " + std::to_string((kFileSize / 64 + 1) * 64) + " Bytes";
+    veltra::bench::WriteBenchFirmware(path);
+    const std::string expected = veltra::bench::WholeDownloadStatus(kFileSize);
 
     const Result core = ThroughTheCore(path);
     std::printf("core alone (RunDownload in process):   %.2f s  %s\n", core.wall, core.closing.c_str());

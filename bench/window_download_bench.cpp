@@ -13,12 +13,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
+#include "DownloadBench.h"
 #include "app/EventWiring.h"
 #include "console/DialogSeam.h"
 #include "console/frmSerial.h"
@@ -45,12 +44,6 @@ private:
     QString file_;
 };
 
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 void Click(frmSerial& window, const char* name) {
     window.findChild<QPushButton*>(QString::fromLatin1(name))->click();
 }
@@ -65,16 +58,12 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
 
     // The file size may be given, to tell the cost of a run from that of its blocks.
-    const std::size_t kFileSize = argc > 1 ? std::stoul(argv[1]) : 32 * 1024;
+    const std::size_t kFileSize = argc > 1 ? std::stoul(argv[1]) : veltra::bench::kBenchFileSize;
     const std::string path = (std::filesystem::temp_directory_path() / "veltra-window-bench.bin").string();
-    {
-        std::string content(kFileSize, '\0');
-        for (std::size_t i = 0; i < kFileSize; ++i) content[i] = static_cast<char>(i * 7 % 253);
-        std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
-    }
+    veltra::bench::WriteBenchFirmware(path, kFileSize);
 
     auto loader = std::make_shared<veltra::sim::LoaderDevice>();
-    veltra::sim::SimDevice device(loader, veltra::sim::DeviceOptions{true, 19200});
+    veltra::sim::SimDevice device(loader, veltra::sim::DeviceOptions{true, veltra::bench::kBenchBaud});
     BenchDialogs dialogs(QString::fromStdString(path));
     frmSerial window;
     window.SetDialogs(&dialogs);
@@ -86,22 +75,21 @@ int main(int argc, char* argv[]) {
     Click(window, "Command1");
     QApplication::processEvents();
 
-    const double cpuStart = ThreadCpuSeconds();
+    const double cpuStart = veltra::bench::ThreadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     Click(window, "go");
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpu = ThreadCpuSeconds() - cpuStart;
+    const double cpu = veltra::bench::ThreadCpuSeconds() - cpuStart;
 
     const std::string status = window.findChild<QLabel*>(QStringLiteral("l221"))->text().toStdString();
     const std::size_t blocks = loader->Frames().size();
-    const double byteTime = 10.0 / 19200.0;
-    const double floor = static_cast<double>(blocks) * ((67 + 4) * byteTime + 0.020);
+    const double floor = veltra::bench::FloorSeconds(blocks);
     std::printf("platform: %s\n", QGuiApplication::platformName().toStdString().c_str());
     std::printf("status: %s\n", status.c_str());
     std::printf("blocks: %zu\nwall: %.2f s\n", blocks, wall);
     std::printf("window thread cpu: %.3f s (%.2f%% of wall)\n", cpu, 100.0 * cpu / wall);
     std::printf("floor: %.2f s\nwall / floor: %.4f\n", floor, wall / floor);
     std::filesystem::remove(path);
-    const bool whole = status == "Successful - " + std::to_string((kFileSize / 64 + 1) * 64) + " Bytes";
+    const bool whole = status == veltra::bench::WholeDownloadStatus(kFileSize);
     return whole && dialogs.messages == 0 ? 0 : 1;
 }
