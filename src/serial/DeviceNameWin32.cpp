@@ -11,8 +11,6 @@
 namespace veltra {
 namespace {
 
-constexpr int kFixedPorts = 9;
-
 // The number of a port name "COM<n>:" (n from 1, without leading zeros); 0
 // for anything else.
 unsigned PortNumber(std::string_view name) {
@@ -31,7 +29,7 @@ unsigned PortNumber(std::string_view name) {
 std::string DeviceNodeFor(const std::string& portName, const DeviceTree&) {
     const unsigned number = PortNumber(portName);
     if (number == 0) return {};
-    if (number <= kFixedPorts) return portName;
+    if (number <= kFixedComPorts) return portName;
     return "\\\\.\\COM" + std::to_string(number);
 }
 

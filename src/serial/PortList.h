@@ -41,4 +41,16 @@ std::vector<PortEntry> ListPorts(const DeviceTree& tree = {});
 // anything else for "".
 std::string DeviceNodeFor(const std::string& portName, const DeviceTree& tree = {});
 
+// "COM1:" to "COM<kFixedComPorts>:" head the list on every machine.
+inline constexpr int kFixedComPorts = 9;
+
+namespace platform {
+
+// Each platform's part of ListPorts: the ports present beyond the fixed ones,
+// in the order the list shows them. May throw when the system's record of its
+// devices cannot be read.
+std::vector<PortEntry> PortsBeyondFixed(const DeviceTree& tree);
+
+}  // namespace platform
+
 }  // namespace veltra

@@ -13,9 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <exception>
 #include <filesystem>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +30,6 @@ using veltra::posix::Descriptor;
 
 namespace fs = std::filesystem;
 
-constexpr int kComPorts = 9;
 // The USB device (the level that holds manufacturer, product and serial) sits
 // one level above a CDC-ACM adapter's device and two above a USB serial
 // converter's port; a little more room, and the walk still stays near.
@@ -219,15 +216,6 @@ void AddTreeAdapters(const DeviceTree& tree, std::vector<PortEntry>& adapters) {
     }
 }
 
-std::vector<PortEntry> PresentAdapters(const DeviceTree& tree) {
-    std::vector<PortEntry> adapters;
-    AddTreeAdapters(tree, adapters);
-    AddAdapterNodes(tree, adapters);
-    std::sort(adapters.begin(), adapters.end(),
-              [](const PortEntry& a, const PortEntry& b) { return NaturalLess(a.name, b.name); });
-    return adapters;
-}
-
 }  // namespace
 
 std::string DeviceNodeFor(const std::string& portName, const DeviceTree& tree) {
@@ -236,21 +224,14 @@ std::string DeviceNodeFor(const std::string& portName, const DeviceTree& tree) {
     return {};
 }
 
-std::vector<PortEntry> ListPorts(const DeviceTree& tree) {
-    std::vector<PortEntry> ports;
-    for (int n = 1; n <= kComPorts; ++n) {
-        const std::string name = "COM" + std::to_string(n) + ":";
-        ports.push_back({name, DeviceNodeFor(name, tree), {}});
-    }
-    // The list is for the operator to choose from: a device tree that cannot
-    // be read (or memory running out while reading it) leaves the COM entries.
-    try {
-        auto adapters = PresentAdapters(tree);
-        ports.insert(ports.end(), std::make_move_iterator(adapters.begin()),
-                     std::make_move_iterator(adapters.end()));
-    } catch (const std::exception&) {
-    }
-    return ports;
+// The serial adapters present, in natural order of their names.
+std::vector<PortEntry> platform::PortsBeyondFixed(const DeviceTree& tree) {
+    std::vector<PortEntry> adapters;
+    AddTreeAdapters(tree, adapters);
+    AddAdapterNodes(tree, adapters);
+    std::sort(adapters.begin(), adapters.end(),
+              [](const PortEntry& a, const PortEntry& b) { return NaturalLess(a.name, b.name); });
+    return adapters;
 }
 
 }  // namespace veltra

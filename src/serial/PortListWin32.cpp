@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <exception>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,8 +20,6 @@
 
 namespace veltra {
 namespace {
-
-constexpr unsigned kFixedPorts = 9;
 
 struct PresentPort {
     unsigned number = 0;
@@ -97,36 +93,20 @@ std::vector<PresentPort> ReadSerialComm() {
     return ports;
 }
 
+}  // namespace
+
 // The ports above COM9 present now, in number order, each once.
-std::vector<PortEntry> PortsAboveFixed(const DeviceTree& tree) {
+std::vector<PortEntry> platform::PortsBeyondFixed(const DeviceTree& tree) {
     std::vector<PresentPort> present = ReadSerialComm();
     std::stable_sort(present.begin(), present.end(),
                      [](const PresentPort& a, const PresentPort& b) { return a.number < b.number; });
     std::vector<PortEntry> ports;
-    unsigned last = kFixedPorts;  // COM1..COM9 are listed already
+    unsigned last = kFixedComPorts;  // COM1..COM9 are listed already
     for (PresentPort& port : present) {
         if (port.number <= last) continue;
         last = port.number;
         const std::string name = "COM" + std::to_string(port.number) + ":";
         ports.push_back({name, DeviceNodeFor(name, tree), std::move(port.description)});
-    }
-    return ports;
-}
-
-}  // namespace
-
-std::vector<PortEntry> ListPorts(const DeviceTree& tree) {
-    std::vector<PortEntry> ports;
-    for (unsigned n = 1; n <= kFixedPorts; ++n) {
-        const std::string name = "COM" + std::to_string(n) + ":";
-        ports.push_back({name, DeviceNodeFor(name, tree), {}});
-    }
-    // The list is for the operator to choose from: a registry that cannot be
-    // read (or memory running out while reading it) leaves the COM entries.
-    try {
-        auto above = PortsAboveFixed(tree);
-        ports.insert(ports.end(), std::make_move_iterator(above.begin()), std::make_move_iterator(above.end()));
-    } catch (const std::exception&) {
     }
     return ports;
 }
