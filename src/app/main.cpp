@@ -1,14 +1,11 @@
 #include <QApplication>
 
-#include "app/EventWiring.h"
-#include "app/QuitOnSignal.h"
+#include "app/ProgramStart.h"
 #include "console/frmSerial.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QuitOnEndSignals(app);
     frmSerial window;
-    WireEvents(window);
-    window.show();
+    StartProgram(app, window);
     return app.exec();
 }
