@@ -74,5 +74,8 @@ int CloseHandle(PortHandle& port) noexcept {
 
 std::uint32_t GetLastError() noexcept { return lastError; }
 
+// The fake device never goes away.
+bool IsPortLost(std::uint32_t) noexcept { return false; }
+
 }  // namespace platform
 }  // namespace veltra

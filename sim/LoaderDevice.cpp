@@ -70,7 +70,7 @@ Reply LoaderDevice::OnBytes(const ByteString& bytes) {
             continue;
         }
         // A wake-up where a frame would begin is a new download in the same session.
-        if (awake_ && pending_.empty() && b == kWakeUp) {
+        if (awake_ && pending_.empty() && b == kWakeUp && !options_.wakeOnce) {
             const bool silenced = options_.silentFromBlock > 0 &&
                                   static_cast<int>(frames_.size()) >= options_.silentFromBlock;
             if (!silenced) reply.push_back({options_.handshakeReply, {}});

@@ -21,6 +21,9 @@ struct LoaderOptions {
     std::chrono::milliseconds splitPause{80};
     int silentFromBlock = 0;            // from this block on, no answer at all
     int garbageBlock = 0;               // block answered with garbage (4 bytes whose third byte is neither 0x41 nor 0x1F)
+    // Answers the wake-up only once: awake, it takes every byte as part of a
+    // frame, a 0x7F too, so stray wake-ups add up to a frame it refuses.
+    bool wakeOnce = false;
 };
 
 class LoaderDevice : public Personality {

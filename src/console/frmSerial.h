@@ -112,6 +112,9 @@ private:
     void LayOutWorkingArea();   // positions of the controls the operator sees
     void FindControls();
     void RefillPortList();
+    // After an operation on the port: a port whose device has gone is closed
+    // as "Close COM port" closes it, so the window shows it closed.
+    void CloseIfPortLost();
 
     QtDialogs qtDialogs_;
     DialogSeam* dialogs_ = &qtDialogs_;

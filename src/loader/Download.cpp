@@ -31,7 +31,7 @@ std::string BytesLine(const char* verdict, std::int64_t bytes) {
 }  // namespace
 
 void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
-                 std::chrono::milliseconds wakePatience) {
+                 std::chrono::milliseconds wakePatience, LoaderWake wake) {
     op.SetTrafficLog("Running!  ");
     if (!choice.Chosen()) {
         op.SetStatusLine(kStatusNoFile);
@@ -48,9 +48,13 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
         return;
     }
 
-    if (WakeLoader(port, op, wrs, wakePatience) != WakeResult::Awake) {
-        op.SetStatusLine(kStatusNoConnection);
-        return;
+    if (wake == LoaderWake::Needed) {
+        switch (WakeLoader(port, op, wrs, wakePatience)) {
+            case WakeResult::Awake: break;
+            case WakeResult::PortLost: op.SetStatusLine(BytesLine(kStatusFailed, 0)); return;
+            case WakeResult::Cancelled:
+            case WakeResult::WriteFailed: op.SetStatusLine(kStatusNoConnection); return;
+        }
     }
 
     std::int64_t remaining = static_cast<std::int64_t>(image->Size());
@@ -83,7 +87,10 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
         ++blocksSent;
         if (result.status != kAccepted) {
             out_win(op, wrs);
-            op.ShowMessage({" data " + std::to_string(blocksSent) + ",part error", MessageIcon::None, {}});
+            // A lost port has shown its own box: the block was not refused.
+            if (!port.Lost()) {
+                op.ShowMessage({" data " + std::to_string(blocksSent) + ",part error", MessageIcon::None, {}});
+            }
             refused = true;
             break;
         }
@@ -95,8 +102,9 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     }
     showAccepted();  // the last block accepted
 
-    // A refused block is a failure: report what the device took.
-    op.SetStatusLine(refused ? BytesLine(kStatusFailed, bytesSent) : BytesLine(kStatusSuccessful, blocksSent * 64));
+    // A refused block (or a lost port) is a failure: report what the device took.
+    const std::int64_t blockBytes = blocksSent * static_cast<std::int64_t>(kBlockSize);
+    op.SetStatusLine(refused ? BytesLine(kStatusFailed, bytesSent) : BytesLine(kStatusSuccessful, blockBytes));
 }
 
 void SendTestBlock(SerialPort& port, Operator& op, ByteString& wrs) {

@@ -17,6 +17,7 @@ inline constexpr std::uint8_t kMarkerMore = 0xA5;
 inline constexpr std::uint8_t kMarkerClosing = 0xD2;
 inline constexpr std::uint8_t kFrameCommand = 0x70;
 inline constexpr std::size_t kBlockSize = 64;
+inline constexpr std::size_t kFrameSize = kBlockSize + 3;  // marker, 0x70, data, CRC-8
 
 // How RUN ends: its last status line. The two transfer verdicts are followed
 // by the number of bytes the device took and " Bytes".
@@ -29,9 +30,17 @@ inline constexpr char kStatusNoFile[] = "Please choose File";
 // The frame of one block, with its check byte.
 ByteString BuildBlockFrame(std::uint8_t marker, const std::uint8_t* data);
 
-// "RUN": wakes the loader and sends the chosen file block by block.
+// Whether the download wakes the loader itself, or goes straight to the
+// blocks because the caller's own wake-up (ProbeLoader) was just answered: a
+// loader may answer the wake-up only once and then take every byte, 0x7F
+// too, as part of a block frame.
+enum class LoaderWake { Needed, Answered };
+
+// "RUN": wakes the loader and sends the chosen file block by block. A port
+// lost on the way ends it at once: the port's box instead of a part error,
+// and "Failed - " with the bytes the device took.
 void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
-                 std::chrono::milliseconds wakePatience = kWakePatience);
+                 std::chrono::milliseconds wakePatience = kWakePatience, LoaderWake wake = LoaderWake::Needed);
 
 // "посылка": one fixed block 0x00..0x3F, shown before it is sent; its status
 // goes to the reply box as decimal text.

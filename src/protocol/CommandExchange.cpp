@@ -12,7 +12,9 @@ ExchangeResult wrstr(SerialPort& port, Operator& op, const ByteString& sstr,
     ExchangeResult result;
     ByteString reply;
     std::uint8_t verdict = 0;
-    if (sstr.empty()) {
+    if (port.Lost()) {
+        // The port has told the operator; no reply can come.
+    } else if (sstr.empty()) {
         op.ShowMessage({"Error communication", MessageIcon::None, {}});
     } else {
         // The verdict is taken before the count is raised, so a reply completed
@@ -24,6 +26,7 @@ ExchangeResult wrstr(SerialPort& port, Operator& op, const ByteString& sstr,
             }
             if (++reads > kMaxReplyReads) break;
             reply += port.ReadPort();
+            if (port.Lost()) break;
             if (reply.size() > 3) {
                 out_tt2(op, reply);
                 verdict = ByteAt(reply, 2);

@@ -30,6 +30,7 @@ struct ExchangeResult {
 // `whileOnLine`, when given, runs once the request is written and before the
 // first read: work for the operator that then overlaps the time the request
 // and its reply take on the line, instead of adding to it.
+// A port that is lost on the way ends the exchange at once, with no status.
 ExchangeResult wrstr(SerialPort& port, Operator& op, const ByteString& sstr,
                      const std::function<void()>& whileOnLine = {});
 

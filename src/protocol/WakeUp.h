@@ -20,17 +20,21 @@ enum class WakeResult {
     Awake,        // a reply began with 0x79
     Cancelled,    // the operator gave up waiting
     WriteFailed,  // the port no longer takes bytes ("Com port write error" shown)
+    PortLost,     // the device behind the port has gone (the port said so)
 };
 
 enum class ProbeResult {
     Answered,     // the reply began with 0x79
-    Unanswered,   // silence, or a reply that began with anything else
+    OtherReply,   // something answered, but the reply began with another byte
+    Silence,      // nothing came back
     WriteFailed,  // the port no longer takes bytes ("Com port write error" shown)
+    PortLost,     // the device behind the port has gone (the port said so)
 };
 
-// One attempt: 0x7F, then one read. An unanswered attempt lasts the read's
-// whole timeout, so attempts in a row cannot spin the processor.
-ProbeResult ProbeLoader(SerialPort& port, Operator& op, ByteString& wrs);
+// One attempt: `count` wake-up bytes in one write (one, to wake a loader),
+// then one read. An attempt that finds silence lasts the read's whole timeout,
+// so attempts in a row cannot spin the processor.
+ProbeResult ProbeLoader(SerialPort& port, Operator& op, ByteString& wrs, std::size_t count = 1);
 
 // Attempts until one is answered. The wait is measured on a clock, not in
 // attempts: when the patience has passed the operator is asked whether to

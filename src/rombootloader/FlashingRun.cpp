@@ -13,6 +13,7 @@ namespace veltra::rom {
 
 namespace {
 
+constexpr char kRunFailed[] = "-----Failed------";
 constexpr std::uint8_t kGlobalErase[] = {0xFF, 0x00};
 constexpr std::uint8_t kEepromErase[] = {0xEE, 0x11};
 
@@ -73,31 +74,37 @@ void RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
         return;
     }
 
-    if (WakeLoader(port, op, wrs, wakePatience) != WakeResult::Awake) {
-        runLog += "No connection";
+    const WakeResult woken = WakeLoader(port, op, wrs, wakePatience);
+    if (woken != WakeResult::Awake) {
+        runLog += woken == WakeResult::PortLost ? kRunFailed : "No connection";
         op.SetTrafficLog(runLog);
         return;
     }
 
     bool written = Erase(port, op, wrs, kGlobalErase) && (!eeprom || Erase(port, op, wrs, kEepromErase));
-    if (!written) {
+    if (port.Lost()) {
+        // The port has shown its box; nothing more can reach the device.
+    } else if (!written) {
         // A device that keeps its old memory must not get option bytes and
         // records written over it.
         op.ShowMessage({"Erase error: the microcontroller did not acknowledge the erase; nothing was written",
                         MessageIcon::Warning, {}});
     } else {
         for (const OptionByte& option : kOptionBytes) {
+            if (port.Lost()) break;
             Send(port, op, wrs, Command(kWriteMemory));  // these answers are not examined
             Send(port, op, wrs, AddressFrame(0x4800u | option.addressLow));
             Send(port, op, wrs, DataFrame(std::span<const std::uint8_t>(&image->bytes[option.headerOffset], 1)));
         }
-        runLog += "Ok!     ";
-        op.SetTrafficLog(runLog);
-        written = TransferImage(port, op, wrs, *image, eeprom, runLog);
+        if (!port.Lost()) {
+            runLog += "Ok!     ";
+            op.SetTrafficLog(runLog);
+            written = TransferImage(port, op, wrs, *image, eeprom, runLog);
+        }
     }
 
-    Send(port, op, wrs, Command(kGo));
-    runLog += written ? "-----Succefull------" : "-----Failed------";
+    if (!port.Lost()) Send(port, op, wrs, Command(kGo));
+    runLog += written && !port.Lost() ? "-----Succefull------" : kRunFailed;
     op.SetTrafficLog(runLog);
 }
 

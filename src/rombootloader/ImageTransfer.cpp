@@ -31,13 +31,20 @@ bool TransferImage(SerialPort& port, Operator& op, ByteString& wrs, const Firmwa
         const bool write = number >= kProgramFirstRecord || (eeprom && number <= kEepromLastRecord);
         if (write) {
             const std::string n = std::to_string(number - kProgramFirstRecord);
+            // A lost port has shown its own box: no part error follows it.
             wrs = Command(kWriteMemory);
-            if (wrstr(port, op, wrs).answer != kAck) Tell(op, " 31 " + n + ",part error");
+            const bool commandAcked = wrstr(port, op, wrs).answer == kAck;
+            if (port.Lost()) return false;
+            if (!commandAcked) Tell(op, " 31 " + n + ",part error");
             wrs = AddressFrame(address);
             address += static_cast<std::uint32_t>(kRecordSize);
-            if (wrstr(port, op, wrs).answer != kAck) Tell(op, "addr " + n + ",part error");
+            const bool addressAcked = wrstr(port, op, wrs).answer == kAck;
+            if (port.Lost()) return false;
+            if (!addressAcked) Tell(op, "addr " + n + ",part error");
             wrs = DataFrame(record);
-            if (wrstr(port, op, wrs).answer != kAck) {
+            const bool dataAcked = wrstr(port, op, wrs).answer == kAck;
+            if (port.Lost()) return false;
+            if (!dataAcked) {
                 Tell(op, " data " + n + ",part error");
                 return false;
             }

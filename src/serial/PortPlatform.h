@@ -46,6 +46,9 @@ struct Dcb {
 struct OpenGuards {
     std::string lockDir = "/run/lock";
     std::string procDir = "/proc";
+    // The terminals the kernel writes its console messages to, by name,
+    // separated by blanks ("tty0 ttyS0").
+    std::string consoleList = "/sys/class/tty/console/active";
 };
 
 // Opens the named device for reading and writing, exclusively: a port that
@@ -73,6 +76,11 @@ bool FlushFileBuffers(PortHandle& port) noexcept;
 int CloseHandle(PortHandle& port) noexcept;
 // The numeric code of the last failed call on this thread.
 std::uint32_t GetLastError() noexcept;
+// Whether the code a failed ReadFile, WriteFile or FlushFileBuffers on an open
+// port left says that the device behind it has gone (an adapter pulled out),
+// rather than a fault that leaves the port usable. Nothing more can pass
+// through that handle.
+bool IsPortLost(std::uint32_t code) noexcept;
 
 }  // namespace platform
 

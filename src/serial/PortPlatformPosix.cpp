@@ -1,14 +1,17 @@
 // The port calls on POSIX (Linux) terminals. Each call of the seam and what it
 // is made of here; the code in the setup boxes is the errno of the failure:
 //   CreateFileA       before the open: the device must be a character
-//                     device, its UUCP lock file (/run/lock/LCK..name) must be
-//                     free or stale (then it is ours), and no other process
-//                     may have it open (/proc/<pid>/fd). Then
+//                     device and not the system console, its UUCP lock file
+//                     (/run/lock/LCK..name) must be free or stale (then it is
+//                     ours), and no other process may have it open
+//                     (/proc/<pid>/fd). Then
 //                     open(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK), a
-//                     terminal check, flock(LOCK_EX | LOCK_NB) and the
-//                     terminal's exclusive mode (TIOCEXCL). Any failure gives
-//                     the invalid handle, with OpenProblem() saying why in
-//                     plain words: the "not available" warning box, no code.
+//                     terminal check (tcgetattr; EIO there is a serial slot
+//                     with no UART behind it), flock(LOCK_EX | LOCK_NB), the
+//                     terminal's exclusive mode (TIOCEXCL) and the driver's
+//                     low latency (TIOCSSERIAL), where it has it. Any failure
+//                     gives the invalid handle, with OpenProblem() saying why
+//                     in plain words: the "not available" warning box, no code.
 //   SetCommTimeouts   tcgetattr proves the device is a terminal (a plain file
 //                     or /dev/null fails here with ENOTTY); the timeouts are
 //                     kept with the handle, since the system keeps none.
@@ -21,11 +24,12 @@
 //   WriteFile         write() until everything is out, ppoll(POLLOUT) while the
 //                     queue is full, bounded by the write deadline.
 //   FlushFileBuffers  tcdrain.
-//   CloseHandle       TIOCNXCL, flock(LOCK_UN), close, and the lock file
-//                     removed.
+//   CloseHandle       the driver's earlier latency flags, TIOCNXCL,
+//                     flock(LOCK_UN), close, and the lock file removed.
 //   GetLastError      the errno kept by the last failing call of this file.
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -39,7 +43,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -104,10 +110,15 @@ void WakeOnTime() noexcept {
 
 thread_local std::string openProblem;
 
-// The lock file each open port holds, by descriptor, so that its close can
-// remove it.
-std::mutex locksMutex;
-std::map<int, std::string> locksByFd;
+// What each open port changed outside its descriptor, by descriptor, so that
+// its close can undo it: the lock file it holds, and the driver's serial
+// flags from before the open where low latency was switched on.
+struct OpenRecord {
+    std::string lockFile;
+    std::optional<int> earlierSerialFlags;
+};
+std::mutex recordsMutex;
+std::map<int, OpenRecord> recordsByFd;
 
 PortHandle FailOpen(int code, std::string problem) {
     Fail(code);
@@ -145,6 +156,9 @@ std::string OpenFailure(int code, const std::string& deviceName) {
         case EPERM: return PermissionProblem(deviceName);
         case EBUSY: return "In use by another program.";
         case ENOTTY: return deviceName + " is not a serial device.";
+        // The 8250 driver keeps a slot for each port a PC may have; opening a
+        // slot with no UART works, but every terminal call fails with EIO.
+        case EIO: return "No such device: there is no serial port hardware behind " + deviceName + ".";
         default: return deviceName + ": " + std::strerror(code) + ".";
     }
 }
@@ -166,11 +180,54 @@ PortHandle TakeExclusive(int fd, const std::string& deviceName) {
     return PortHandle{fd};
 }
 
+// Whether the kernel writes its console messages to this terminal: they
+// would land in the transfer, and the device's replies in the console.
+bool IsSystemConsole(const std::string& deviceName, const std::string& consoleList) {
+    std::ifstream list(consoleList);
+    if (!list) return false;
+    char resolved[PATH_MAX];
+    if (::realpath(deviceName.c_str(), resolved) == nullptr) return false;
+    std::string path = resolved;
+    if (path.rfind("/dev/", 0) != 0) return false;
+    path.erase(0, 5);  // the kernel's name: "ttyS0", "pts/3"
+    std::string name;
+    while (list >> name) {
+        if (name == path) return true;
+    }
+    return false;
+}
+
+// Asks the driver to hand over received bytes at once rather than when its
+// timer runs out (an FTDI adapter holds them up to 16 ms by default, which
+// every block's reply would wait out). Drivers without the setting, a pty
+// among them, refuse: that is no fault. The earlier flags, when changed.
+std::optional<int> AskLowLatency(int fd) noexcept {
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
+    if ((serial.flags & ASYNC_LOW_LATENCY) != 0) return std::nullopt;
+    const int earlier = serial.flags;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &serial) != 0) return std::nullopt;
+    return earlier;
+}
+
+void RestoreLatency(int fd, int earlierFlags) noexcept {
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;  // a device that has gone keeps nothing
+    serial.flags = (serial.flags & ~ASYNC_LOW_LATENCY) | (earlierFlags & ASYNC_LOW_LATENCY);
+    ioctl(fd, TIOCSSERIAL, &serial);
+}
+
 PortHandle Open(const std::string& deviceName, const OpenGuards& guards) {
     if (deviceName.empty()) return FailOpen(ENOENT, "There is no such port on this machine.");
     struct stat st {};
     if (::stat(deviceName.c_str(), &st) != 0) return FailOpen(errno, OpenFailure(errno, deviceName));
     if (!S_ISCHR(st.st_mode)) return FailOpen(ENOTTY, OpenFailure(ENOTTY, deviceName));
+    // Refused before the open, so that not even the modem lines change.
+    if (IsSystemConsole(deviceName, guards.consoleList)) {
+        return FailOpen(EBUSY, deviceName + " is the system console: the kernel writes its messages there, "
+                                            "so it carries no transfer.");
+    }
 
     // The lock file is looked at before the open: opening a terminal that
     // nobody has open raises its modem lines, which may disturb the device of
@@ -179,8 +236,8 @@ PortHandle Open(const std::string& deviceName, const OpenGuards& guards) {
     const std::string lockFile = posix::LockFilePath(guards.lockDir, deviceName);
     bool heldHere = false;
     {
-        std::lock_guard locked(locksMutex);
-        for (const auto& held : locksByFd) heldHere = heldHere || held.second == lockFile;
+        std::lock_guard locked(recordsMutex);
+        for (const auto& held : recordsByFd) heldHere = heldHere || held.second.lockFile == lockFile;
     }
     posix::PortHolder holder;
     const posix::LockResult lock = heldHere ? posix::LockResult::NoLockDir : posix::TakeLock(lockFile, holder, guards.procDir);
@@ -201,9 +258,10 @@ PortHandle Open(const std::string& deviceName, const OpenGuards& guards) {
         fd = ::open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return FailOpen(errno, OpenFailure(errno, deviceName));
-    if (!::isatty(fd)) {
+    if (termios tio{}; tcgetattr(fd, &tio) != 0) {
+        const int code = errno == EIO ? EIO : ENOTTY;
         ::close(fd);
-        return FailOpen(ENOTTY, OpenFailure(ENOTTY, deviceName));
+        return FailOpen(code, OpenFailure(code, deviceName));
     }
     // A program that has the terminal open without any lock (a terminal
     // program, cat) would take the device's replies from under the transfer.
@@ -217,9 +275,12 @@ PortHandle Open(const std::string& deviceName, const OpenGuards& guards) {
         ::close(fd);  // nothing of ours to undo: the flock goes with the descriptor
         return port;
     }
-    if (lockGuard.file != nullptr) {
-        std::lock_guard locked(locksMutex);
-        locksByFd[fd] = lockFile;
+    OpenRecord record;
+    if (lockGuard.file != nullptr) record.lockFile = lockFile;
+    record.earlierSerialFlags = AskLowLatency(fd);
+    {
+        std::lock_guard locked(recordsMutex);
+        recordsByFd[fd] = std::move(record);
         lockGuard.file = nullptr;
     }
     return port;
@@ -351,15 +412,19 @@ int CloseHandle(PortHandle& port) noexcept {
         return 0;
     }
     const int fd = static_cast<int>(port.Release());
-    ioctl(fd, TIOCNXCL);  // fails harmlessly on a hung-up line
-    flock(fd, LOCK_UN);
+    OpenRecord record;
     {
-        std::lock_guard locked(locksMutex);
-        if (const auto lock = locksByFd.find(fd); lock != locksByFd.end()) {
-            posix::ReleaseLock(lock->second);
-            locksByFd.erase(lock);
+        std::lock_guard locked(recordsMutex);
+        if (const auto found = recordsByFd.find(fd); found != recordsByFd.end()) {
+            record = std::move(found->second);
+            recordsByFd.erase(found);
         }
     }
+    // These fail harmlessly on a hung-up line.
+    if (record.earlierSerialFlags) RestoreLatency(fd, *record.earlierSerialFlags);
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+    if (!record.lockFile.empty()) posix::ReleaseLock(record.lockFile);
     // Not retried on EINTR: on Linux the descriptor is gone either way, and a
     // second close could hit a descriptor that another file has taken since.
     if (::close(fd) != 0) {
@@ -370,5 +435,19 @@ int CloseHandle(PortHandle& port) noexcept {
 }
 
 std::uint32_t GetLastError() noexcept { return lastError; }
+
+// A terminal whose device has gone is hung up: read() gives 0 and poll()
+// POLLHUP or POLLERR (both kept here as EIO), write() and ioctl() EIO. A USB
+// adapter on its way out may give ENXIO or ENODEV first; EBADF is a
+// descriptor that no longer stands for the port.
+bool IsPortLost(std::uint32_t code) noexcept {
+    switch (code) {
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+        case EBADF: return true;
+        default: return false;
+    }
+}
 
 }  // namespace veltra::platform

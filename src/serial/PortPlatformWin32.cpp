@@ -13,6 +13,9 @@
 //   SetCommState      SetCommState of a zeroed DCB with those four settings,
 //                     binary mode, DTR and RTS raised and no flow control.
 //   ReadFile          ReadFile; the driver keeps the installed timeouts.
+//                     After a read that brought nothing, ClearCommError
+//                     asks whether the device is still there: a port whose
+//                     adapter was pulled may time out its reads quietly.
 //   WriteFile         WriteFile; likewise.
 //   FlushFileBuffers  FlushFileBuffers: returns when the driver has sent
 //                     everything written.
@@ -144,7 +147,13 @@ bool ReadFile(PortHandle& port, std::uint8_t* buffer, std::size_t toRead, std::s
     DWORD got = 0;
     const BOOL ok = ::ReadFile(Native(port), buffer, Clamped(toRead), &got, nullptr);
     bytesRead = got;
-    return ok ? true : FailWithLastError();
+    if (!ok) return FailWithLastError();
+    if (got == 0) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(Native(port), &errors, &status)) return FailWithLastError();
+    }
+    return true;
 }
 
 bool WriteFile(PortHandle& port, const std::uint8_t* buffer, std::size_t toWrite,
@@ -176,5 +185,34 @@ int CloseHandle(PortHandle& port) noexcept {
 }
 
 std::uint32_t GetLastError() noexcept { return lastError; }
+
+// The codes Windows gives for a port whose device has gone, from ReadFile,
+// WriteFile, FlushFileBuffers or the ClearCommError after an empty read. Their
+// meanings are those of Microsoft's "System Error Codes" reference
+// (learn.microsoft.com/windows/win32/debug/system-error-codes); which of them
+// a removed serial device produces follows Qt Serial Port's Windows back end
+// (qserialport_win.cpp, its decoding of system errors into ResourceError) and
+// pyserial (serialwin32.py, ClearCommError before a read).
+//   ERROR_ACCESS_DENIED (5)        the driver refuses a handle whose device was
+//                                  removed; the port is already open here, so
+//                                  it cannot mean another program has it
+//   ERROR_INVALID_HANDLE (6)       the handle no longer stands for a device
+//   ERROR_BAD_COMMAND (22)         "the device does not recognize the command":
+//                                  USB serial drivers after an unplug
+//   ERROR_GEN_FAILURE (31)         "a device attached to the system is not
+//                                  functioning"
+//   ERROR_OPERATION_ABORTED (995)  the I/O was ended because the device left
+//   ERROR_DEVICE_REMOVED (1617)    "the device has been removed"
+bool IsPortLost(std::uint32_t code) noexcept {
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_DEVICE_REMOVED: return true;
+        default: return false;
+    }
+}
 
 }  // namespace veltra::platform

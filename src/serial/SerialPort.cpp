@@ -40,6 +40,8 @@ bool SerialPort::OpenPort(const std::string& portName, const std::string& settin
         // The window never opens over an open port; should it happen anyway,
         // the old handle goes first, so it neither leaks nor locks out this open.
         if (PortHandle_.Valid()) platform::CloseHandle(PortHandle_);
+        lost_ = false;
+        portName_ = portName;
 
         PortHandle_ = platform::CreateFileA(deviceName_(portName), guards_);
         if (!PortHandle_.Valid()) {
@@ -82,18 +84,31 @@ int SerialPort::ClosePort() {
     return platform::CloseHandle(PortHandle_);
 }
 
+bool SerialPort::CheckLost() {
+    if (lost_ || !PortHandle_.Valid() || !platform::IsPortLost(platform::GetLastError())) return false;
+    lost_ = true;
+    // Released at once: the lock file goes, and the system can give a
+    // re-plugged adapter its old name again.
+    platform::CloseHandle(PortHandle_);
+    op_.ShowMessage(Message{"The port " + portName_ + " is gone (was the adapter unplugged?)", MessageIcon::Warning, {}});
+    return true;
+}
+
 ByteString SerialPort::ReadPort() {
     const auto start = std::chrono::steady_clock::now();
     ByteString received;
+    bool justLost = false;
     try {
         std::size_t count = 0;
-        // Only the count matters: a failed read still hands over what it got.
-        platform::ReadFile(PortHandle_, PortBuffer_.data(), kMaxChunk, count);
+        // A failed read still hands over what it got.
+        if (!platform::ReadFile(PortHandle_, PortBuffer_.data(), kMaxChunk, count)) justLost = CheckLost();
         received.assign(reinterpret_cast<const char*>(PortBuffer_.data()), count);
     } catch (...) {
         received.clear();
     }
-    if (received.empty()) {
+    // The read that finds the device gone returns at once, so the operation
+    // ends now; its caller sees Lost().
+    if (received.empty() && !justLost) {
         FlushPort();
         // Guarantee against spinning: a read that ends empty, for whatever
         // reason (silence, a failed read, a port that has gone, a closed or
@@ -114,7 +129,7 @@ std::int16_t SerialPort::WritePort(const ByteString& data) {
             // Consecutive pieces of 255 bytes, the last one shorter, in order:
             // the same as writing the first 255 and then the rest again, without
             // a recursion as deep as the data is long. Their counts are dropped.
-            for (std::size_t at = 0; at < data.size(); at += kMaxChunk) {
+            for (std::size_t at = 0; at < data.size() && !lost_; at += kMaxChunk) {
                 WritePiece(data.data() + at, std::min(kMaxChunk, data.size() - at));
             }
             return 0;
@@ -128,12 +143,17 @@ std::int16_t SerialPort::WritePort(const ByteString& data) {
 std::int16_t SerialPort::WritePiece(const char* bytes, std::size_t length) {
     if (length > 0) std::memcpy(PortBuffer_.data(), bytes, length);
     std::size_t written = 0;
-    // Only the count matters: a failed write reports what went out before it.
-    platform::WriteFile(PortHandle_, PortBuffer_.data(), length, written);
+    // A failed write reports what went out before it.
+    if (!platform::WriteFile(PortHandle_, PortBuffer_.data(), length, written)) CheckLost();
     return static_cast<std::int16_t>(written);
 }
 
-void SerialPort::FlushPort() { platform::FlushFileBuffers(PortHandle_); }
+void SerialPort::FlushPort() {
+    try {
+        if (!platform::FlushFileBuffers(PortHandle_)) CheckLost();
+    } catch (...) {
+    }
+}
 
 bool SerialPort::IsOpen() const { return PortHandle_.Valid(); }
 

@@ -45,6 +45,11 @@ public:
     void FlushPort();
 
     bool IsOpen() const;
+    // True once the device behind the open port has gone (an adapter pulled
+    // out), until the next open. The read, write or flush that saw it showed
+    // the operator one box and released the port at once, as a close would;
+    // every operation on the port ends when it finds this set.
+    bool Lost() const { return lost_; }
 
     using DeviceNameMap = std::function<std::string(const std::string& portName)>;
     void SetDeviceNameMap(DeviceNameMap map);
@@ -57,12 +62,17 @@ private:
     bool SetupFailed(const std::string& what);
     // One platform write of at most kMaxChunk bytes through PortBuffer.
     std::int16_t WritePiece(const char* bytes, std::size_t length);
+    // After a failed platform call on the open port: when its code says the
+    // device has gone, tells the operator and releases the port; true then.
+    bool CheckLost();
 
     Operator& op_;
     DeviceNameMap deviceName_;
     ReadTimeouts timeouts_;
     platform::OpenGuards guards_;
     PortHandle PortHandle_;
+    std::string portName_;  // as the operator chose it, for the box of a lost port
+    bool lost_ = false;
     std::array<std::uint8_t, 256> PortBuffer_{};
 };
 

@@ -31,7 +31,8 @@ const char* const kLoadUsage =
     "  1   the transfer was refused or failed (the test block was not accepted)\n"
     "  2   no connection: nobody answered the wake-up within --wait\n"
     "  3   a file problem: FILE is missing, unreadable or not a regular file\n"
-    "  4   a port problem: the port cannot be opened\n"
+    "  4   a port problem: the port cannot be opened, or it has gone during the\n"
+    "      run (an adapter pulled out)\n"
     "  64  bad usage\n"
     "With --loop: 0 when no device failed, else the code of the first that failed.\n";
 

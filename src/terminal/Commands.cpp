@@ -38,6 +38,7 @@ int TestBlockCommand(const LoadCommand& command, TerminalOperator& op) {
     port.ClosePort();
     // The reply box ends with the block's status in decimal, as its rendering shows it.
     op.Conclude(OneLine(op.LastReply()));
+    if (port.Lost()) return kExitPortProblem;
     return op.LastReply() == HexForm(std::to_string(kAccepted)) + "," ? kExitSuccess : kExitFailed;
 }
 
@@ -59,7 +60,7 @@ int DownloadCommand(const LoadCommand& command, TerminalOperator& op) {
         op.EchoStatusLines(true);
         RunDownload(port, op, wrs, choice, command.wait);
         if (command.verbosity == Verbosity::Quiet) op.Conclude(OneLine(op.LastStatus()));
-        code = ExitCodeOfStatus(op.LastStatus());
+        code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
     }
     port.ClosePort();
     return code;

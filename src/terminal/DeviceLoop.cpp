@@ -13,25 +13,39 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// At most four wake-ups a second. An unanswered one lasts a whole read, about
-// this long; an answered one comes back at once and the rest is a pause.
+// At most four probes a second. One that finds silence lasts a whole read,
+// about this long; an answered one comes back at once and the rest is a pause.
 constexpr std::chrono::milliseconds kProbeInterval{250};
-// A device counts as taken off when this many wake-ups in a row go unanswered.
-constexpr int kUnansweredWhenGone = 2;
+// A device counts as taken off when this many probes in a row find silence.
+constexpr int kSilentWhenGone = 2;
 
-enum class Waited { Done, Interrupted, PortFailed };
+enum class Waited { Done, Interrupted, PortFailed, PortLost };
 enum class Awaiting { Device, NoDevice };
 
+// What the loop sends, and why no device is flashed twice:
+// - Waiting for the next device, one 0x7F a probe. Only a reply that begins
+//   with 0x79 starts a download, and that reply is the download's wake-up:
+//   the blocks follow at once, for a loader may answer the wake-up only once.
+// - Waiting for the device just flashed to be taken off, a whole frame's
+//   length of 0x7F a probe, and any reply at all means it is still there. A
+//   loader that answers every wake-up answers these; one that answered once
+//   and now takes every byte as part of a frame receives at least one whole
+//   frame a probe, which it refuses (0x7F is no block marker, so it is never
+//   taken as a block), and that refusal is its answer. Only silence, twice in
+//   a row, counts as taken off.
+// A device left on the line therefore keeps the loop waiting for it to go, and
+// never meets the single wake-up that starts a download.
 Waited WaitForLine(SerialPort& port, TerminalOperator& op, ByteString& wrs, Awaiting awaiting) {
-    int unansweredInARow = 0;
+    int silentInARow = 0;
     for (;;) {
         if (Interrupted()) return Waited::Interrupted;
         const auto start = Clock::now();
-        const ProbeResult probe = ProbeLoader(port, op, wrs);
+        const ProbeResult probe = ProbeLoader(port, op, wrs, awaiting == Awaiting::Device ? 1 : kFrameSize);
         if (probe == ProbeResult::WriteFailed) return Waited::PortFailed;
-        unansweredInARow = probe == ProbeResult::Answered ? 0 : unansweredInARow + 1;
+        if (probe == ProbeResult::PortLost) return Waited::PortLost;
+        silentInARow = probe == ProbeResult::Silence ? silentInARow + 1 : 0;
         const bool done = awaiting == Awaiting::Device ? probe == ProbeResult::Answered
-                                                       : unansweredInARow >= kUnansweredWhenGone;
+                                                       : silentInARow >= kSilentWhenGone;
         if (done) return Waited::Done;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(start + kProbeInterval - Clock::now());
         if (PauseUnlessInterrupted(left)) return Waited::Interrupted;
@@ -81,11 +95,11 @@ int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const
                         " (interrupt again to end at once)");
         });
         const auto start = Clock::now();
-        RunDownload(port, op, wrs, choice, wakePatience);
+        RunDownload(port, op, wrs, choice, wakePatience, LoaderWake::Answered);
         const auto elapsed = Clock::now() - start;
         op.SetOnActivity({});
 
-        const ExitCode code = ExitCodeOfStatus(op.LastStatus());
+        const ExitCode code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
         op.Conclude(DeviceLine(number, OneLine(op.LastStatus()), elapsed));
         if (code == kExitSuccess) {
             ++succeeded;
@@ -94,8 +108,9 @@ int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const
             fail(code);
         }
         // An interrupt ends the loop after the device; so does a file that
-        // cannot be read, which every next device would meet as well.
-        if (Interrupted() || code == kExitFileProblem) break;
+        // cannot be read, which every next device would meet as well, and a
+        // port that has gone.
+        if (Interrupted() || code == kExitFileProblem || code == kExitPortProblem) break;
 
         op.Say("Waiting for device " + std::to_string(number) + " to be taken off the line");
         waited = WaitForLine(port, op, wrs, Awaiting::NoDevice);
@@ -105,7 +120,7 @@ int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const
     // summary goes on the next line; one during a download went into the
     // progress line, which has been drawn over since.
     if (waited == Waited::Interrupted) op.FreshTerminalLine();
-    if (waited == Waited::PortFailed) fail(kExitPortProblem);
+    if (waited == Waited::PortFailed || waited == Waited::PortLost) fail(kExitPortProblem);
 
     op.Conclude(Devices(number) + ": " + std::to_string(succeeded) + " succeeded, " + std::to_string(failed) +
                 " failed");

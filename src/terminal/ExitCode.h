@@ -10,7 +10,7 @@ enum ExitCode : int {
     kExitFailed = 1,        // the transfer was refused or failed
     kExitNoConnection = 2,  // nobody answered the wake-up
     kExitFileProblem = 3,
-    kExitPortProblem = 4,   // the port cannot be opened, or no longer takes bytes
+    kExitPortProblem = 4,   // the port cannot be opened, no longer takes bytes, or has gone
     kExitUsage = 64,
 };
 

@@ -328,6 +328,48 @@ TEST_F(LoadProgram, LoopFlashesEachDeviceOnceAndEndsOnInterrupt) {
     EXPECT_EQ(load.Output().find('\r'), std::string::npos);
 }
 
+// A loader that answers the wake-up only once, and then takes every byte as
+// part of a block frame: the answered probe is its download's wake-up, and
+// while it stays on the line the loop's probes add up to frames it refuses,
+// which keep it counted as present: it is never flashed twice.
+TEST_F(LoadProgram, LoopFlashesALoaderThatAnswersTheWakeUpOnceAndOnlyOnce) {
+    auto lineOfDevices = std::make_shared<LineOfDevices>();
+    const auto line = LineFor(lineOfDevices);
+    auto first = std::make_shared<sim::LoaderDevice>(sim::LoaderOptions{.wakeOnce = true});
+    auto second = std::make_shared<sim::LoaderDevice>(sim::LoaderOptions{.wakeOnce = true});
+    lineOfDevices->Put(first);
+
+    ChildProgram load(VELTRA_LOAD_PROGRAM, {"--port", line->Path(), "--loop", file_});
+    ASSERT_TRUE(load.WaitForOutput("Waiting for device 1 to be taken off the line\n", kPatience)) << load.Output();
+    EXPECT_EQ(first->Firmware(), Padded(firmware_));
+    EXPECT_EQ(first->HandshakeAttempts(), 1) << "one wake-up for the whole download";
+
+    // Left on the line, it keeps answering the loop's probes with refusals.
+    std::this_thread::sleep_for(2s);
+    EXPECT_GT(first->Frames().size(), 4u) << "the loop stopped looking at the line";
+    EXPECT_EQ(first->Firmware(), Padded(firmware_)) << "a probe was taken as a block";
+    EXPECT_EQ(load.Output().find("Waiting for the next device", 1), std::string::npos)
+        << "the device still on the line was taken for gone: " << load.Output();
+
+    lineOfDevices->Put(nullptr);
+    ASSERT_TRUE(load.WaitForOutput("Waiting for the next device\n", kPatience)) << load.Output();
+    lineOfDevices->Put(second);
+    ASSERT_TRUE(load.WaitForOutput("Waiting for device 2 to be taken off the line\n", kPatience)) << load.Output();
+    EXPECT_EQ(second->Firmware(), Padded(firmware_));
+
+    load.Signal(SIGINT);
+    EXPECT_EQ(load.Finish(kPatience), 0) << load.ErrorOutput();
+    EXPECT_EQ(WithoutSeconds(load.Output()),
+              "Waiting for the next device\n"
+              "#1 Successful - 256 Bytes in S s\n"
+              "Waiting for device 1 to be taken off the line\n"
+              "Waiting for the next device\n"
+              "#2 Successful - 256 Bytes in S s\n"
+              "Waiting for device 2 to be taken off the line\n"
+              "2 devices: 2 succeeded, 0 failed\n");
+    EXPECT_EQ(load.ErrorOutput(), "");
+}
+
 // An interrupt during a download lets the device finish; the loop then ends
 // with the code of the device that failed, here none.
 TEST_F(LoadProgram, LoopInterruptedDuringADownloadFinishesTheDevice) {
@@ -339,8 +381,8 @@ TEST_F(LoadProgram, LoopInterruptedDuringADownloadFinishesTheDevice) {
     const auto line = LineFor(loader, sim::DeviceOptions{.paceLine = true, .baud = 19200});
 
     ChildProgram load(VELTRA_LOAD_PROGRAM, {"--port", line->Path(), "--loop", file_});
-    // Two wake-ups and two frames in: the download has begun.
-    ASSERT_TRUE(line->WaitForReceived(2 + 2 * 67, kPatience));
+    // The wake-up and two frames in: the download has begun.
+    ASSERT_TRUE(line->WaitForReceived(1 + 2 * 67, kPatience));
     load.Signal(SIGINT);
     EXPECT_EQ(load.Finish(kPatience), 0) << load.ErrorOutput();
     EXPECT_EQ(loader->Firmware(), Padded(firmware)) << "the device was cut off in the middle";

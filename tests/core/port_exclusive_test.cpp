@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "serial/SerialPort.h"
 #include "support/Holders.h"
@@ -115,6 +116,40 @@ TEST_F(ExclusivePort, ProgramHoldingThePortOpenWithoutALockIsNamed) {
     EXPECT_EQ(op_.messages[0].text,
               kFirstLine + "\nIn use by " + kHolderName + " (pid " + std::to_string(holder) + ").");
     EXPECT_FALSE(fs::exists(lockFile_)) << "the lock taken for the attempt is given back";
+}
+
+// The terminal the kernel writes its console messages to is refused before it
+// is opened; the same terminal opens where it is not the console.
+TEST_F(ExclusivePort, SystemConsoleIsRefusedBeforeTheOpen) {
+    const std::string kernelName = pty_.Path().substr(std::string("/dev/").size());  // "pts/3"
+    struct Case {
+        std::string consoleList;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"tty0 " + kernelName + "\n", true},
+        {kernelName + "\n", true},
+        {"tty0 ttyS0\n", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.consoleList);
+        const fs::path list = lockDir_ / "console-active";
+        std::ofstream(list, std::ios::trunc) << c.consoleList;
+        RecordingOperator op;
+        SerialPort port(op);
+        port.SetDeviceNameMap([path = pty_.Path()](const std::string&) { return path; });
+        port.SetOpenGuards({lockDir_.string(), "/proc", list.string()});
+        EXPECT_EQ(port.OpenPort("COM3:", kSettings), !c.refused);
+        if (c.refused) {
+            EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{
+                                             kFirstLine + "\n" + pty_.Path() +
+                                             " is the system console: the kernel writes its messages there, so it "
+                                             "carries no transfer."});
+            EXPECT_FALSE(fs::exists(lockFile_)) << "nothing is taken for a refused port";
+        }
+        port.ClosePort();
+    }
 }
 
 // As an ordinary user outside the device's group: the box says which group

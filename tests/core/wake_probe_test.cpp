@@ -24,8 +24,8 @@ TEST(WakeProbe, AnsweredOnlyWhenTheReplyBeginsWithTheAck) {
     const Case cases[] = {
         {"a loader that wakes at once", {}, ProbeResult::Answered},
         {"a reply that ends with 0x79", {.handshakeAttempt = 2, .earlyReply = ByteString("\x00\x79", 2)},
-         ProbeResult::Unanswered},
-        {"silence", {.handshakeAttempt = 2}, ProbeResult::Unanswered},
+         ProbeResult::OtherReply},
+        {"silence", {.handshakeAttempt = 2}, ProbeResult::Silence},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -15,6 +15,7 @@
 #include "protocol/Crc8.h"
 #include "sim/LoaderDevice.h"
 #include "sim/ScriptedDevice.h"
+#include "support/PullableLine.h"
 #include "window/support/SimWindow.h"
 
 using namespace std::chrono_literals;
@@ -53,6 +54,7 @@ private slots:
     void noFileChosenSendsNothing();
     void cancelledHandshakeSendsNothing();
     void closedPortEndsAtOnce();
+    void pulledAdapterClosesThePort();
     void fileRemovedAfterChoiceSendsNothing();
     void fileChoice();
     void shorterFileKeepsTheBarShowing();
@@ -231,6 +233,36 @@ void DownloadTest::closedPortEndsAtOnce() {
     QCOMPARE(Join(w.dialogs.MessageTexts()), Join({"Com port write error"}));
     QCOMPARE(w.Text("l221"), std::string("No connection"));
     QVERIFY(w.dialogs.retryQuestions.empty());
+}
+
+// The adapter pulled out during RUN: the port's box in place of a part error,
+// what the device took, and the window closed as "Close COM port" closes it.
+void DownloadTest::pulledAdapterClosesThePort() {
+    auto loader = std::make_shared<LoaderDevice>();
+    veltra::testing::PullableLine line(loader, veltra::testing::BytesBeforeFrame(3));
+    frmSerial window;
+    RecordingDialogs dialogs;
+    window.SetDialogs(&dialogs);
+    window.Port().SetDeviceNameMap([path = line.Path()](const std::string&) { return path; });
+    WireEvents(window);
+    window.show();
+    const auto button = [&](const char* name) { return window.findChild<QPushButton*>(QString::fromLatin1(name)); };
+    QTest::mouseClick(button("BTNOpenCom"), Qt::LeftButton);
+    QVERIFY(window.Port().IsOpen());
+    FirmwareFolder folder;
+    dialogs.fileAnswer = QString::fromStdString(folder.Write("dev.bin", Pattern(1000)));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+
+    QTest::mouseClick(button("go"), Qt::LeftButton);
+
+    QVERIFY(line.Pulled());
+    QCOMPARE(Join(dialogs.MessageTexts()), Join({"The port COM1: is gone (was the adapter unplugged?)"}));
+    QCOMPARE(window.findChild<QLabel*>(QStringLiteral("l221"))->text(), QStringLiteral("Failed - 128 Bytes"));
+    QVERIFY(!window.Port().IsOpen());
+    QVERIFY(button("BTNOpenCom")->isEnabled());
+    QVERIFY(!button("BTNCloseCom")->isEnabled());
+    QVERIFY(!button("go")->isEnabled());
+    QCOMPARE(window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->value(), 0);
 }
 
 void DownloadTest::fileRemovedAfterChoiceSendsNothing() {
