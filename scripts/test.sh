@@ -3,7 +3,9 @@
 # build, and a build under AddressSanitizer and UndefinedBehaviorSanitizer.
 # Then a release build of every target and its Debian package installed and
 # tried (scripts/package-check.sh), a minute of the reply fuzzer, and last the
-# Windows build's tests under Wine (scripts/windows-tests.sh).
+# Windows build's tests under Wine (scripts/windows-tests.sh). Between the two,
+# the port and veltra-load on the kernel's own serial drivers in a virtual
+# machine (scripts/vm-tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -42,6 +44,9 @@ trap 'rm -rf "$corpus"' EXIT
 cp fuzz/corpus/* "$corpus"/
 "$fuzzer" -fork=8 -ignore_crashes=0 -ignore_timeouts=0 -ignore_ooms=0 \
   -max_total_time=60 -timeout=10 -max_len=1024 -artifact_prefix="$findings" "$corpus"
+
+echo "=== vm ==="
+./scripts/vm-tests.sh
 
 echo "=== windows ==="
 ./scripts/windows-tests.sh

@@ -16,6 +16,10 @@ const char* const kSimUsage =
     "  --link PATH             publish the pseudo-terminal as a symlink at PATH\n"
     "                          instead (any folder the user may write to; no root\n"
     "                          needed); the link is removed at the end\n"
+    "  --attach PATH           play on the existing terminal PATH instead (such as\n"
+    "                          the host side of a virtual machine's serial line,\n"
+    "                          /dev/pts/N), set raw at 19200 8N1; nothing is\n"
+    "                          published\n"
     "  --rom                   play the microcontroller's ROM bootloader instead of\n"
     "                          the device's own loader\n"
     "  --echo                  play a loopback plug instead: every byte received is\n"
@@ -25,6 +29,8 @@ const char* const kSimUsage =
     "  --split-block K         answer block K in two pieces, 80 ms apart (loader only)\n"
     "  --silent-from K         answer nothing from block K on (loader only)\n"
     "  --garbage-block K       answer block K with garbage (loader only)\n"
+    "  --wake-once             answer the wake-up once only: awake, every byte is\n"
+    "                          part of a block frame, 0x7F too (loader only)\n"
     "  --pace                  play the 19200 baud line timing\n"
     "  --save FILE             at the end write what was loaded: the data of the\n"
     "                          accepted blocks (whole blocks, the last one padded),\n"
@@ -80,6 +86,9 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
         } else if (option == "--link") {
             command.link = value();
             if (command.link.empty()) throw std::invalid_argument("--link wants a path, not \"\"");
+        } else if (option == "--attach") {
+            command.attach = value();
+            if (command.attach.empty()) throw std::invalid_argument("--attach wants a path, not \"\"");
         } else if (option == "--rom") {
             command.rom = true;
         } else if (option == "--echo") {
@@ -96,6 +105,10 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
             block(command.loader.silentFromBlock);
         } else if (option == "--garbage-block") {
             block(command.loader.garbageBlock);
+        } else if (option == "--wake-once") {
+            command.loader.wakeOnce = true;
+            loaderOnly = true;
+            loaderOption = option;
         } else if (option == "--pace") {
             command.device.paceLine = true;
             command.device.baud = 19200;
@@ -106,6 +119,10 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
         }
     }
     if (portGiven && !command.link.empty()) throw std::invalid_argument("--port and --link both say where to appear: give one");
+    if (!command.attach.empty() && (portGiven || !command.link.empty())) {
+        throw std::invalid_argument("--attach plays on an existing terminal: not with " +
+                                    std::string(portGiven ? "--port" : "--link"));
+    }
     if (command.echo && command.rom) throw std::invalid_argument("--echo and --rom are two different devices: choose one");
     if (command.echo && loaderOnly) throw std::invalid_argument(loaderOption + " is for the device's loader, not with --echo");
     if (command.echo && handshakeGiven) throw std::invalid_argument("--handshake-attempt is for the loaders, not with --echo");

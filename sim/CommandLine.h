@@ -13,6 +13,7 @@ struct SimCommand {
     bool help = false;
     std::string port = "COM3:";
     std::string link;  // "" = publish at the port's device node instead
+    std::string attach;  // "" = publish a pty of its own; else play on this existing terminal
     bool rom = false;
     bool echo = false;
     LoaderOptions loader;

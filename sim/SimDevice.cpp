@@ -54,21 +54,40 @@ std::optional<Clock::time_point> Earliest(std::optional<Clock::time_point> a, st
 }  // namespace
 
 SimDevice::SimDevice(std::shared_ptr<Personality> personality, DeviceOptions options)
-    : personality_(std::move(personality)), options_(options) {
+    : personality_(std::move(personality)), options_(options), pty_(std::make_unique<PtyPair>()) {
+    line_ = pty_->MasterFd();
+    path_ = pty_->SlavePath();
+    if (!options_.holdLine) pty_->ReleaseSlave();
+    Start();
+}
+
+SimDevice::SimDevice(std::shared_ptr<Personality> personality, int line, std::string path, DeviceOptions options)
+    : personality_(std::move(personality)), options_(options), line_(line), path_(std::move(path)) {
+    // Whoever made the line is there for as long as it exists: no idle rests.
+    options_.holdLine = true;
+    try {
+        Start();
+    } catch (...) {
+        ::close(line_);
+        throw;
+    }
+}
+
+void SimDevice::Start() {
     stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-    const int flags = ::fcntl(pty_.MasterFd(), F_GETFL);
-    ::fcntl(pty_.MasterFd(), F_SETFL, flags | O_NONBLOCK);
-    if (!options_.holdLine) pty_.ReleaseSlave();
+    const int flags = ::fcntl(line_, F_GETFL);
+    ::fcntl(line_, F_SETFL, flags | O_NONBLOCK);
     thread_ = std::thread([this] { Run(); });
 }
 
 SimDevice::~SimDevice() {
     Stop();
     ::close(stopFd_);
+    if (!pty_) ::close(line_);
 }
 
-const std::string& SimDevice::Path() const { return pty_.SlavePath(); }
+const std::string& SimDevice::Path() const { return path_; }
 
 ByteString SimDevice::Received() const {
     std::lock_guard lock(recordMutex_);
@@ -116,7 +135,7 @@ void SimDevice::Run() {
     // A device keeps the line's time to the microsecond; the kernel's default
     // slack lets each timed wait of this thread end up to 50 us late.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    const int master = pty_.MasterFd();
+    const int line = line_;
     const Clock::duration byteTime = ByteTime(options_);
     ReplySender sender(byteTime);
     std::deque<InFlight> inFlight;
@@ -135,11 +154,11 @@ void SimDevice::Run() {
             Record(bytes);  // after the personality, so that a waiter finds its state up to date
             sender.Queue(reply, arrived);
         }
-        if (sender.Pump(master, now) == ReplySender::Result::LineGone) break;
+        if (sender.Pump(line, now) == ReplySender::Result::LineGone) break;
 
         const auto deadline = Earliest(inFlight.empty() ? std::nullopt : std::optional(inFlight.front().arrives), sender.NextDue());
         pollfd fds[2] = {
-            {master, static_cast<short>(POLLIN | (sender.WaitingForRoom() ? POLLOUT : 0)), 0},
+            {line, static_cast<short>(POLLIN | (sender.WaitingForRoom() ? POLLOUT : 0)), 0},
             {stopFd_, POLLIN, 0},
         };
         timespec wait{};
@@ -152,7 +171,7 @@ void SimDevice::Run() {
         if (fds[0].revents & POLLOUT) sender.RoomAvailable();
         if (fds[0].revents & POLLIN) {
             char buffer[4096];
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            const ssize_t n = ::read(line, buffer, sizeof buffer);
             if (n < 0 && errno == EIO && !options_.holdLine) {
                 if (RestWhileLineIdle()) break;
                 continue;

@@ -1,7 +1,8 @@
 #pragma once
 // The simulated device: plays a personality at the far end of a real
 // pseudo-terminal, on a thread of its own. The program under test opens Path()
-// as it would open a serial device.
+// as it would open a serial device. It can also play on a terminal that
+// someone else made (a virtual machine's serial line), given open.
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -29,11 +30,15 @@ class SimDevice {
 public:
     // Throws std::system_error when no pseudo-terminal or stop descriptor can be had.
     explicit SimDevice(std::shared_ptr<Personality> personality, DeviceOptions options = {});
+    // Plays on `line`, an open terminal already in raw mode, which the device
+    // takes over (and closes). Path() is `path`. The line's far end going away
+    // ends the device: nobody will open it again.
+    SimDevice(std::shared_ptr<Personality> personality, int line, std::string path, DeviceOptions options = {});
     ~SimDevice();  // Stop()
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
 
-    const std::string& Path() const;  // the slave path the program opens
+    const std::string& Path() const;  // the path the program opens
     // Every byte received so far (a copy). Bytes count as received once the
     // personality has taken them, so its accessors already reflect them.
     ByteString Received() const;
@@ -43,6 +48,7 @@ public:
     void Stop();  // clean and prompt, also in the middle of a pause; idempotent
 
 private:
+    void Start();
     void Run();
     bool RestWhileLineIdle();  // true when told to stop meanwhile
     void Record(const ByteString& bytes);
@@ -50,7 +56,9 @@ private:
 
     std::shared_ptr<Personality> personality_;
     DeviceOptions options_;
-    PtyPair pty_;
+    std::unique_ptr<PtyPair> pty_;  // none when playing on a line given open
+    int line_ = -1;                 // the pty's master, or the line given
+    std::string path_;
     int stopFd_ = -1;
 
     mutable std::mutex recordMutex_;

@@ -1,6 +1,7 @@
 // veltra-sim: the measuring device without hardware. Publishes a simulated
 // device under a port name of the program's list (or as a link at a path of
-// the user's choice) and plays it until Ctrl-C.
+// the user's choice, or plays it on a terminal that exists already) and plays
+// it until Ctrl-C.
 #include <pthread.h>
 #include <signal.h>
 
@@ -10,6 +11,7 @@
 #include <stdexcept>
 
 #include "serial/SerialPort.h"
+#include "sim/AttachedLine.h"
 #include "sim/CommandLine.h"
 #include "sim/DeviceLink.h"
 #include "sim/EchoDevice.h"
@@ -56,25 +58,32 @@ int Run(const SimCommand& command) {
         loader = std::make_shared<LoaderDevice>(command.loader);
         played = std::make_shared<LoaderTrace>(loader, stdout);
     }
-    SimDevice device(played, command.device);
-
+    const char* paced = command.device.paceLine ? ", paced at 19200 baud" : "";
+    std::unique_ptr<SimDevice> simDevice;
     std::unique_ptr<DeviceLink> link;
     try {
-        link = std::make_unique<DeviceLink>(devicePath, device.Path());
+        if (!command.attach.empty()) {
+            simDevice = std::make_unique<SimDevice>(played, OpenAttachedLine(command.attach), command.attach, command.device);
+            std::printf("veltra-sim: %s attached to %s%s; Ctrl-C ends\n", what, command.attach.c_str(), paced);
+        } else {
+            simDevice = std::make_unique<SimDevice>(played, command.device);
+            link = std::make_unique<DeviceLink>(devicePath, simDevice->Path());
+            const std::string where =
+                command.link.empty() ? "on " + command.port + " (" + devicePath + " -> " : "at " + devicePath + " (-> ";
+            std::printf("veltra-sim: %s %s%s%s)%s; Ctrl-C ends\n", what, where.c_str(), simDevice->Path().c_str(),
+                        link->MovedAside() ? ", original saved aside" : "", paced);
+        }
     } catch (const std::runtime_error& e) {
         std::fprintf(stderr, "veltra-sim: %s\n", e.what());
         return 1;
     }
-    const std::string where =
-        command.link.empty() ? "on " + command.port + " (" + devicePath + " -> " : "at " + devicePath + " (-> ";
-    std::printf("veltra-sim: %s %s%s%s)%s; Ctrl-C ends\n", what, where.c_str(), device.Path().c_str(),
-                link->MovedAside() ? ", original saved aside" : "", command.device.paceLine ? ", paced at 19200 baud" : "");
+    SimDevice& device = *simDevice;
 
     int received = 0;
     sigwait(&endSignals, &received);
     device.Stop();
 
-    const std::string problems = link->Restore();
+    const std::string problems = link ? link->Restore() : std::string();
     if (!problems.empty()) std::fprintf(stderr, "veltra-sim: %s\n", problems.c_str());
     std::printf("veltra-sim: ended; %zu bytes received", device.Received().size());
     veltra::ByteString loaded;

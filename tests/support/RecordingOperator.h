@@ -41,6 +41,12 @@ public:
         for (const auto& m : messages) texts.push_back(m.text);
         return texts;
     }
+    // The boxes shown so far in one line, each in brackets, for a failure's message.
+    std::string Shown() const {
+        std::string all;
+        for (const auto& m : messages) all += "[" + m.text + "] ";
+        return all;
+    }
     std::string LastStatus() const { return statusLines.empty() ? std::string{} : statusLines.back(); }
     std::string LastTrafficLog() const { return trafficLogs.empty() ? std::string{} : trafficLogs.back(); }
     std::string LastReply() const { return replies.empty() ? std::string{} : replies.back(); }

@@ -32,12 +32,7 @@ inline ByteString Pattern(std::size_t count, unsigned seed = 7) {
 struct Com1 {
     explicit Com1(ReadTimeouts timeouts = {}) { port.SetReadTimeouts(timeouts); }
     bool Open() { return port.OpenPort(kPort, kSettings); }
-    // The boxes shown so far, for a failure's message.
-    std::string Shown() const {
-        std::string all;
-        for (const std::string& text : op.MessageTexts()) all += "[" + text + "] ";
-        return all;
-    }
+    std::string Shown() const { return op.Shown(); }
 
     testing::RecordingOperator op;
     SerialPort port{op};

@@ -1,0 +1,303 @@
+#!/bin/bash
+# The checks in the virtual machine (run by its /init, see scripts/vm-tests.sh):
+# veltra-load and the port on the kernel's real serial drivers, against
+# veltra-sim on the host's end of each line. One "@@res" line per check.
+. "$veltra_repo/scripts/vm/guest-lib.sh"
+vmtests=$repo/build/debug/tests/vm/veltra_vm_tests
+lock=/run/lock/LCK..ttyUSB0
+gone="The port ttyUSB0 is gone (was the adapter unplugged?)"
+
+fact "console: /sys/class/tty/console/active holds '$(cat /sys/class/tty/console/active)'"
+# QEMU's FTDI is on the bus only once its pty has a reader on the host's side.
+ask serve usb --echo
+wait_for '[[ -e /dev/ttyUSB0 ]]' 20 || result "the adapter appears as ttyUSB0" "no /dev/ttyUSB0 after 20 s"
+
+# firmware SIZE: a file of SIZE random bytes in /tmp; its path on stdout.
+firmware() {
+  head -c "$1" /dev/urandom >"/tmp/fw-$1.bin"
+  echo "/tmp/fw-$1.bin"
+}
+# blocks_bytes SIZE: what "Successful - N Bytes" says for a file of SIZE bytes.
+blocks_bytes() { echo $((($1 / 64 + 1) * 64)); }
+
+# serve LINE OPTIONS: the host's simulator on LINE with OPTIONS; "-" is none.
+serve() {
+  if [[ $2 == - ]]; then ask stop "$1"; else ask serve "$@"; fi
+}
+
+# run_load NAME ARGS...: veltra-load, bounded by a generous timeout; its exit
+# status in $rc, its output in /tmp/NAME.out and /tmp/NAME.err.
+run_load() {
+  local name=$1
+  shift
+  timeout -s KILL 90 "$load" "$@" >"/tmp/$name.out" 2>"/tmp/$name.err"
+  rc=$?
+}
+last_line() { tail -n 1 "$1" | tr -d '\r'; }
+said() { tr '\n' ' ' <"$1" | cut -c1-300; }
+
+# ---- the port list -------------------------------------------------------------
+check_list() {
+  run_load list --list
+  local problem="" first usb
+  first=$(cut -f1 /tmp/list.out | head -n 9 | tr '\n' ' ')
+  usb=$(grep -n "^ttyUSB0"$'\t' /tmp/list.out | head -n 1)
+  if ((rc != 0)); then
+    problem="exit $rc: $(said /tmp/list.err)"
+  elif [[ $first != "COM1: COM2: COM3: COM4: COM5: COM6: COM7: COM8: COM9: " ]]; then
+    problem="the list does not begin with COM1: to COM9: ($first)"
+  elif [[ -z $usb || ${usb%%:*} -le 9 ]]; then
+    problem="no ttyUSB0 after COM9: ($(said /tmp/list.out))"
+  elif [[ -z $(echo "$usb" | cut -f3) ]]; then
+    problem="ttyUSB0 has no description"
+  fi
+  result "--list shows ttyUSB0 after COM1: to COM9:" "$problem"
+  fact "ttyUSB0 in the list: $(echo "${usb#*:}" | tr '\t' '|')"
+}
+
+# ---- downloads -----------------------------------------------------------------
+# name | line | port | simulator options ("-": none) | veltra-load options | size | exit | last line
+downloads=(
+  "download through ttyUSB0|usb|ttyUSB0|--pace --save $out/usb.bin||4000|0|Successful - 4032 Bytes"
+  "download through COM2:|com2|COM2:|--pace --save $out/com2.bin||1280|0|Successful - 1344 Bytes"
+  "refused block through ttyUSB0|usb|ttyUSB0|--pace --refuse-block 3||1000|1|Failed - 128 Bytes"
+  "refused block through COM2:|com2|COM2:|--pace --refuse-block 3||1000|1|Failed - 128 Bytes"
+  "silent device on ttyUSB0|usb|ttyUSB0|-|--wait 2|1000|2|No connection"
+  "silent device on COM2:|com2|COM2:|-|--wait 2|1000|2|No connection"
+)
+
+# The latency timer of the FTDI: 1 while the port is open, as it was before
+# after it is closed.
+latency=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
+latency_checked=""
+check_latency_around() {  # PID of a download on ttyUSB0 that has just begun
+  local pid=$1 before during after
+  before=$(cat $latency 2>/dev/null)
+  wait_for 'grep -q Downloading /tmp/dl.out' 30
+  during=$(cat $latency 2>/dev/null)
+  wait "$pid"
+  rc=$?
+  after=$(cat $latency 2>/dev/null)
+  local problem=""
+  [[ -n $before && $during == 1 && $after == "$before" ]] ||
+    problem="before $before, during the download $during, after $after (want 1 during, as before after)"
+  result "ttyUSB0's latency_timer is 1 while open and $before again after" "$problem"
+  latency_checked=yes
+}
+
+check_download() {
+  local name line port sim options size code want
+  IFS='|' read -r name line port sim options size code want <<<"$1"
+  local problem="" fw saved
+  serve "$line" $sim || { result "$name" "the host did not serve: $reply"; return; }
+  fw=$(firmware "$size")
+  if [[ $port == ttyUSB0 && $code == 0 && -z $latency_checked ]]; then
+    timeout -s KILL 90 "$load" --port "$port" $options "$fw" >/tmp/dl.out 2>/tmp/dl.err &
+    check_latency_around $!
+  else
+    run_load dl --port "$port" $options "$fw"
+  fi
+  if ((rc != code)); then
+    problem="exit $rc, not $code: $(said /tmp/dl.out) / $(said /tmp/dl.err)"
+  elif [[ $(last_line /tmp/dl.out) != "$want" ]]; then
+    problem="ends '$(last_line /tmp/dl.out)', not '$want'"
+  fi
+  saved=$(echo "$sim" | sed -n 's/.*--save \([^ ]*\).*/\1/p')
+  if [[ -n $saved ]]; then
+    ask stop "$line"
+    local n
+    n=$(blocks_bytes "$size")
+    if [[ -z $problem && $(stat -c %s "$saved" 2>/dev/null) != "$n" ]]; then
+      problem="the device took $(stat -c %s "$saved" 2>/dev/null || echo no) bytes, not $n"
+    elif [[ -z $problem ]] && ! head -c "$size" "$saved" | cmp -s - "$fw"; then
+      problem="the device took other bytes than the file's"
+    elif [[ -z $problem && -n $(tail -c +$((size + 1)) "$saved" | tr -d '\377') ]]; then
+      problem="the last block is not padded with 0xFF"
+    fi
+  fi
+  result "$name" "$problem"
+}
+
+# ---- the adapter pulled --------------------------------------------------------
+# name | veltra-load options | when: "at N" (block frame N) or "waiting"
+pulls=(
+  "adapter pulled mid-download||at 20"
+  "adapter pulled mid-download, --loop|--loop|at 20"
+  "adapter pulled while --loop waits for the next device|--loop|waiting"
+)
+
+plug_back() {
+  ask plug usb || return 1
+  wait_for '[[ -e /dev/ttyUSB0 ]]' 20
+}
+
+check_pull() {
+  local name options when
+  IFS='|' read -r name options when <<<"$1"
+  local problem="" fw pid
+  fw=$(firmware 4096)
+  if [[ $when == waiting ]]; then
+    ask stop usb
+    timeout -s KILL 90 "$load" --port ttyUSB0 $options "$fw" >/tmp/pull.out 2>/tmp/pull.err &
+    pid=$!
+    if wait_for 'grep -q "Waiting for the next device" /tmp/pull.out' 30; then
+      ask pull usb || problem="the host did not pull: $reply"
+    else
+      problem="never waited for the next device: $(said /tmp/pull.out)"
+      kill -INT "$pid"
+    fi
+    wait "$pid"
+    rc=$?
+  else
+    serve usb --pace && ask pull-at usb "${when#at }" || { result "$name" "the host did not serve: $reply"; return; }
+    run_load pull --port ttyUSB0 $options "$fw"
+  fi
+  if [[ -n $problem ]]; then
+    :
+  elif ((rc != 4)); then
+    problem="exit $rc, not 4: $(said /tmp/pull.out) / $(said /tmp/pull.err)"
+  elif ! grep -qF "$gone" /tmp/pull.err; then
+    problem="standard error does not say the port is gone: $(said /tmp/pull.err)"
+  elif [[ $when != waiting ]] && ! grep -q "Failed - " /tmp/pull.out; then
+    problem="no 'Failed - ' line: $(said /tmp/pull.out)"
+  elif [[ -e $lock ]]; then
+    problem="the lock file $lock was left behind"
+  fi
+  if [[ -z $problem && $when != waiting ]]; then
+    local failed
+    failed=$(grep -o "Failed - [0-9]* Bytes" /tmp/pull.out | tail -n 1)
+    [[ $failed == "Failed - 1216 Bytes" ]] || fact "$name: '$failed' (19 blocks would be 1216 Bytes)"
+  fi
+  result "$name" "$problem"
+  plug_back || result "the adapter comes back after a pull" "no /dev/ttyUSB0 after plugging it in again"
+}
+
+# ---- a device that answers the wake-up once only, flashed by --loop -----------
+check_wake_once() {
+  local name="--loop flashes a device that answers the wake-up once only once"
+  local problem="" fw pid before after
+  serve usb --pace --wake-once || { result "$name" "the host did not serve: $reply"; return; }
+  fw=$(firmware 1000)
+  timeout -s KILL 90 "$load" --port ttyUSB0 --loop "$fw" >/tmp/once.out 2>/tmp/once.err &
+  pid=$!
+  if ! wait_for 'grep -q "^#1 " /tmp/once.out' 30; then
+    problem="no device line: $(said /tmp/once.out)"
+  else
+    ask frames usb
+    before=$reply
+    sleep 4
+    ask frames usb
+    after=$reply
+  fi
+  kill -INT "$pid"
+  wait "$pid"
+  rc=$?
+  if [[ -n $problem ]]; then
+    :
+  elif ! grep -q "^#1 Successful" /tmp/once.out; then
+    problem="the first device did not succeed: $(said /tmp/once.out)"
+  elif grep -q "^#2 " /tmp/once.out; then
+    problem="a second device line: $(said /tmp/once.out)"
+  elif [[ ${before#* } != "${after#* }" ]]; then
+    problem="the device accepted ${before#* } block frames, ${after#* } four seconds later"
+  elif ((${after% *} <= ${before% *})); then
+    problem="the loop stopped asking the device on the line (frames: $before, then $after)"
+  elif ((rc != 0)); then
+    problem="exit $rc after Ctrl-C, not 0: $(said /tmp/once.err)"
+  fi
+  result "$name" "$problem"
+}
+
+# ---- a lock held by another program ------------------------------------------
+check_foreign_lock() {
+  local name="a lock file of another program refuses ttyUSB0, naming it"
+  local problem="" sleeper fw
+  serve usb --pace || { result "$name" "the host did not serve: $reply"; return; }
+  fw=$(firmware 1000)
+  sleep 60 &
+  sleeper=$!
+  printf '%10d\n' "$sleeper" >$lock
+  run_load locked --port ttyUSB0 "$fw"
+  kill "$sleeper"
+  wait "$sleeper" 2>/dev/null
+  if ((rc != 4)); then
+    problem="exit $rc, not 4: $(said /tmp/locked.out) / $(said /tmp/locked.err)"
+  elif ! grep -qF "sleep (pid $sleeper)" /tmp/locked.err; then
+    problem="standard error does not name 'sleep (pid $sleeper)': $(said /tmp/locked.err)"
+  elif [[ $(cat $lock 2>/dev/null) != "$(printf '%10d' "$sleeper")" ]]; then
+    problem="the other program's lock file was changed"
+  fi
+  rm -f $lock
+  result "$name" "$problem"
+}
+
+# ---- ports that are no device's line ------------------------------------------
+check_console_refused() {
+  local name="COM1: (the system console) is refused and sent nothing"
+  local problem="" before after fw
+  fw=$(firmware 1000)
+  ask dels
+  before=$reply
+  run_load com1 --port COM1: --wait 2 "$fw"
+  ask dels
+  after=$reply
+  if ((rc != 4)); then
+    problem="exit $rc, not 4: $(said /tmp/com1.out) / $(said /tmp/com1.err)"
+  elif ! grep -q "system console" /tmp/com1.err; then
+    problem="standard error does not mention the system console: $(said /tmp/com1.err)"
+  elif [[ $before != "$after" ]]; then
+    problem="wake-ups reached the console ($before, then $after bytes 0x7F)"
+  fi
+  result "$name" "$problem"
+}
+
+check_empty_slot() {
+  local name="COM4: (an 8250 slot without a UART) says there is no hardware"
+  local problem="" fw
+  local want="No such device: there is no serial port hardware behind /dev/ttyS3."
+  fw=$(firmware 1000)
+  run_load com4 --port COM4: "$fw"
+  if ((rc != 4)); then
+    problem="exit $rc, not 4: $(said /tmp/com4.out) / $(said /tmp/com4.err)"
+  elif ! cat /tmp/com4.out /tmp/com4.err | grep -qF "$want"; then
+    problem="no line '$want': $(said /tmp/com4.err)"
+  fi
+  result "$name" "$problem"
+}
+
+# ---- the port's own tests over both drivers -----------------------------------
+check_port_tests() {
+  local line=$1 port=$2 name="the port's tests on $2 (veltra_vm_tests)"
+  ask serve "$line" --echo || { result "$name" "the host did not serve: $reply"; return; }
+  VELTRA_VM_PORT=$port timeout -s KILL 120 "$vmtests" >"/tmp/vm-$line.log" 2>&1
+  rc=$?
+  local problem=""
+  if ((rc != 0)); then
+    problem="exit $rc: $(grep -E '^\[  FAILED  \]|Failure|Expected|Which is|actual' "/tmp/vm-$line.log" | head -n 12 | tr '\n' ' ' | cut -c1-600)"
+  fi
+  result "$name" "$problem"
+}
+
+check_list
+for row in "${downloads[@]}"; do check_download "$row"; done
+check_port_tests usb ttyUSB0
+check_port_tests com2 COM2:
+check_console_refused
+check_empty_slot
+check_foreign_lock
+check_wake_once
+for row in "${pulls[@]}"; do check_pull "$row"; done
+check_download "download through ttyUSB0 after the adapter came back|usb|ttyUSB0|--pace --save $out/again.bin||2000|0|Successful - 2048 Bytes"
+
+# What the drivers do, for whoever reads the log (no checks).
+/usr/bin/python3 "$repo/scripts/vm/probe.py" slot /dev/ttyS3 | while IFS= read -r l; do fact "$l"; done
+if [[ -e /dev/ttyUSB0 ]]; then
+  rm -f /tmp/probe-ready
+  /usr/bin/python3 "$repo/scripts/vm/probe.py" pulled /dev/ttyUSB0 /tmp/probe-ready >/tmp/probe.out 2>&1 &
+  probe=$!
+  wait_for '[[ -e /tmp/probe-ready ]]' 20 && ask pull usb
+  wait "$probe"
+  while IFS= read -r l; do fact "$l"; done </tmp/probe.out
+  plug_back
+fi
+printf '@@end %d\n' "$failures"
