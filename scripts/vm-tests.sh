@@ -35,7 +35,13 @@ mkdir -p "$vm/out"
 
 # Debian's kernel, unpacked, not installed (no initramfs hooks run): the
 # version that linux-image-amd64 depends on now.
-image=$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1)
+kernel_image() { apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1; }
+image=$(kernel_image)
+if [[ -z $image ]]; then
+  # A machine whose package lists were never fetched knows no kernel yet.
+  apt-get update -qq
+  image=$(kernel_image)
+fi
 if [[ -z $image ]]; then
   echo "vm: apt knows no kernel image that linux-image-amd64 depends on" >&2
   exit 1

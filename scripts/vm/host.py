@@ -194,6 +194,9 @@ class Host:
             "-append", f"console=ttyS0 panic=-1 quiet veltra_repo={a.repo} veltra_run={a.run}"
                        f" veltra_args={a.guest_args or '-'}",
             "-virtfs", "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap",
+            # The repository once more, mounted at its own path: the guest's
+            # own /tmp would hide a clone there.
+            "-virtfs", f"local,path={a.repo},mount_tag=repo,security_model=none,readonly=on,multidevs=remap",
             # A serial device of one's own turns the default console off:
             # both UARTs are given, in order (ttyS0 the console, ttyS1 the pty).
             "-serial", "mon:stdio", "-chardev", "pty,id=uart1", "-serial", "chardev:uart1",
