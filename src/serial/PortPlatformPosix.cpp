@@ -201,12 +201,15 @@ bool IsSystemConsole(const std::string& deviceName, const std::string& consoleLi
 // timer runs out (an FTDI adapter holds them up to 16 ms by default, which
 // every block's reply would wait out). Drivers without the setting, a pty
 // among them, refuse: that is no fault. The earlier flags, when changed.
+// The flag as the int that serial_struct::flags is.
+constexpr int kLowLatency = static_cast<int>(ASYNC_LOW_LATENCY);
+
 std::optional<int> AskLowLatency(int fd) noexcept {
     serial_struct serial{};
     if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
-    if ((serial.flags & ASYNC_LOW_LATENCY) != 0) return std::nullopt;
+    if ((serial.flags & kLowLatency) != 0) return std::nullopt;
     const int earlier = serial.flags;
-    serial.flags |= ASYNC_LOW_LATENCY;
+    serial.flags |= kLowLatency;
     if (ioctl(fd, TIOCSSERIAL, &serial) != 0) return std::nullopt;
     return earlier;
 }
@@ -214,7 +217,7 @@ std::optional<int> AskLowLatency(int fd) noexcept {
 void RestoreLatency(int fd, int earlierFlags) noexcept {
     serial_struct serial{};
     if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;  // a device that has gone keeps nothing
-    serial.flags = (serial.flags & ~ASYNC_LOW_LATENCY) | (earlierFlags & ASYNC_LOW_LATENCY);
+    serial.flags = (serial.flags & ~kLowLatency) | (earlierFlags & kLowLatency);
     ioctl(fd, TIOCSSERIAL, &serial);
 }
 
