@@ -19,7 +19,9 @@ constexpr std::chrono::milliseconds kProbeInterval{250};
 // A device counts as taken off when this many probes in a row find silence.
 constexpr int kSilentWhenGone = 2;
 
-enum class Waited { Done, Interrupted, PortFailed, PortLost };
+// PortFailed: the port takes no more bytes, or has gone; either way it has
+// told the operator.
+enum class Waited { Done, Interrupted, PortFailed };
 enum class Awaiting { Device, NoDevice };
 
 // What the loop sends, and why no device is flashed twice:
@@ -41,8 +43,7 @@ Waited WaitForLine(SerialPort& port, TerminalOperator& op, ByteString& wrs, Awai
         if (Interrupted()) return Waited::Interrupted;
         const auto start = Clock::now();
         const ProbeResult probe = ProbeLoader(port, op, wrs, awaiting == Awaiting::Device ? 1 : kFrameSize);
-        if (probe == ProbeResult::WriteFailed) return Waited::PortFailed;
-        if (probe == ProbeResult::PortLost) return Waited::PortLost;
+        if (probe == ProbeResult::WriteFailed || probe == ProbeResult::PortLost) return Waited::PortFailed;
         silentInARow = probe == ProbeResult::Silence ? silentInARow + 1 : 0;
         const bool done = awaiting == Awaiting::Device ? probe == ProbeResult::Answered
                                                        : silentInARow >= kSilentWhenGone;
@@ -120,7 +121,7 @@ int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const
     // summary goes on the next line; one during a download went into the
     // progress line, which has been drawn over since.
     if (waited == Waited::Interrupted) op.FreshTerminalLine();
-    if (waited == Waited::PortFailed || waited == Waited::PortLost) fail(kExitPortProblem);
+    if (waited == Waited::PortFailed) fail(kExitPortProblem);
 
     op.Conclude(Devices(number) + ": " + std::to_string(succeeded) + " succeeded, " + std::to_string(failed) +
                 " failed");

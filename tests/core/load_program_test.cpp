@@ -13,7 +13,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,6 +22,7 @@
 #include "sim/LoaderDevice.h"
 #include "sim/SimDevice.h"
 #include "support/ChildProgram.h"
+#include "support/DeviceLines.h"
 
 namespace veltra::terminal {
 namespace {
@@ -30,6 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildProgram;
+using testing::WithoutSeconds;
 
 // Generous bound for anything that must merely end, never a measurement.
 constexpr auto kPatience = 60s;
@@ -282,11 +283,6 @@ TEST_F(LoadProgram, TestBlockPrintsTheReplyBox) {
         ASSERT_EQ(loader->Frames().size(), 1u);
         EXPECT_EQ(loader->Frames()[0].substr(0, 4), ByteString("\xA5\x70\x00\x01", 4));
     }
-}
-
-// The seconds of a device line vary; the rest is exact.
-std::string WithoutSeconds(const std::string& out) {
-    return std::regex_replace(out, std::regex(" in [0-9]+\\.[0-9] s\n"), " in S s\n");
 }
 
 // Device 1 is flashed, stays on the line a while, is taken off; device 2 is

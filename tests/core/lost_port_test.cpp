@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,7 @@
 #include "serial/SerialPort.h"
 #include "sim/LoaderDevice.h"
 #include "support/ChildProgram.h"
+#include "support/DeviceLines.h"
 #include "support/PullableLine.h"
 #include "support/RecordingOperator.h"
 
@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::BytesBeforeFrame;
 using testing::ChildProgram;
+using testing::WithoutSeconds;
 using testing::PullableLine;
 using testing::RecordingOperator;
 
@@ -74,10 +75,6 @@ TEST_F(LostPort, DownloadEndsAtOnceWithTheBoxOfTheGonePortAndWhatTheDeviceTook) 
         << "the loss, not a part error";
     EXPECT_TRUE(port.Lost());
     EXPECT_FALSE(port.IsOpen());
-}
-
-std::string WithoutSeconds(const std::string& out) {
-    return std::regex_replace(out, std::regex(" in [0-9]+\\.[0-9] s\n"), " in S s\n");
 }
 
 // veltra-load exits 4 for a lost port, whenever the loss comes; its lock file
