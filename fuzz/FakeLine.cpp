@@ -28,6 +28,12 @@ std::size_t FakeLine::Read(std::uint8_t* buffer, std::size_t room) {
     return count;
 }
 
+void FakeLine::DropPiece() {
+    const std::size_t count = std::min(pieceLeft_, input_.size());
+    input_ = input_.subspan(count);
+    pieceLeft_ = 0;
+}
+
 void FakeLine::Write(const std::uint8_t* bytes, std::size_t count) {
     turns_.push_back(Turn{ByteString(reinterpret_cast<const char*>(bytes), count), {}});
 }

@@ -31,6 +31,9 @@ public:
     // A piece longer than `room` is handed out over several reads.
     std::size_t Read(std::uint8_t* buffer, std::size_t room);
     void Write(const std::uint8_t* bytes, std::size_t count);
+    // Drops what is left of the piece being handed out, unread: the bytes
+    // that had arrived when the tool purged its input.
+    void DropPiece();
 
     const std::vector<Turn>& Turns() const { return turns_; }
 

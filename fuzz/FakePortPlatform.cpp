@@ -63,6 +63,13 @@ bool WriteFile(PortHandle& port, const std::uint8_t* buffer, std::size_t toWrite
 
 bool FlushFileBuffers(PortHandle& port) noexcept { return port.Valid() ? true : Fail(); }
 
+// What is left of the piece being handed out is what had arrived unread.
+bool PurgeComm(PortHandle& port) noexcept {
+    if (!port.Valid()) return Fail();
+    fuzz::TheLine().DropPiece();
+    return true;
+}
+
 int CloseHandle(PortHandle& port) noexcept {
     if (!port.Valid()) {
         Fail();

@@ -77,7 +77,7 @@ void RunOne(const Selector& selector, std::span<const std::uint8_t> input) {
                 RunDownload(port, op, wrs, files.download[selector.file].Choice(), kNoPatience);
                 break;
             case Operation::Flashing:
-                rom::RunFlashing(port, op, wrs, files.flashing[selector.file].Choice(), kNoPatience);
+                rom::RunFlashing(port, op, wrs, files.flashing[selector.file].Choice(), {.wakePatience = kNoPatience, .readBack = false, .progress = {}});
                 break;
             case Operation::TestBlock: SendTestBlock(port, op, wrs); break;
         }

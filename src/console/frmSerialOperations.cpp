@@ -21,7 +21,7 @@ void frmSerial::pos1_Click() {
 }
 
 void frmSerial::Start_Click() {
-    veltra::rom::RunFlashing(port_, *this, wrs, firmware_, wakePatience_);
+    veltra::rom::RunFlashing(port_, *this, wrs, firmware_, {.wakePatience = wakePatience_, .readBack = false, .progress = {}});
     CloseIfPortLost();
 }
 

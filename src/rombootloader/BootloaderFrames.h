@@ -12,6 +12,7 @@ namespace veltra::rom {
 inline constexpr std::uint8_t kEraseMemory = 0x43;
 inline constexpr std::uint8_t kWriteMemory = 0x31;
 inline constexpr std::uint8_t kGo = 0x21;
+inline constexpr std::uint8_t kReadMemory = 0x11;
 
 ByteString Command(std::uint8_t code);                  // code, ~code
 ByteString AddressFrame(std::uint32_t address);         // 4 bytes MSB first, XOR

@@ -5,9 +5,10 @@
 #include <string>
 
 #include "firmware/FirmwareImage.h"
-#include "protocol/CommandExchange.h"
+#include "rombootloader/BootloaderExchange.h"
 #include "rombootloader/BootloaderFrames.h"
 #include "rombootloader/ImageTransfer.h"
+#include "rombootloader/ReadBack.h"
 
 namespace veltra::rom {
 
@@ -23,11 +24,6 @@ constexpr std::array<OptionByte, 4> kOptionBytes{{{19, 0x03}, {20, 0x05}, {21, 0
 
 // The EEPROM records 0..7 end here in the image.
 constexpr std::size_t kEepromEnd = kHeaderSize + kRecordSize * (kEepromLastRecord + 1);
-
-ExchangeResult Send(SerialPort& port, Operator& op, ByteString& wrs, ByteString frame) {
-    wrs = std::move(frame);
-    return wrstr(port, op, wrs);
-}
 
 ByteString Bytes(std::span<const std::uint8_t> bytes) {
     return ByteString(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -47,15 +43,21 @@ bool ImageFitForFlashing(const FirmwareImage& image, bool eeprom) {
 }
 
 // Erase Memory and its parameter frame; true when the bootloader acknowledged both.
-bool Erase(SerialPort& port, Operator& op, ByteString& wrs, std::span<const std::uint8_t> parameter) {
-    if (Send(port, op, wrs, Command(kEraseMemory)).answer != kAck) return false;
-    return Send(port, op, wrs, Bytes(parameter)).answer == kAck;
+bool Erase(SerialPort& port, ByteString& wrs, std::span<const std::uint8_t> parameter) {
+    if (SendFrame(port, wrs, Command(kEraseMemory), Step::Command) != kAck) return false;
+    return SendFrame(port, wrs, Bytes(parameter), Step::Erase) == kAck;
+}
+
+FlashingOutcome EndRun(Operator& op, std::string& runLog, const char* last, FlashingOutcome outcome) {
+    runLog += last;
+    op.SetTrafficLog(runLog);
+    return outcome;
 }
 
 }  // namespace
 
-void RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
-                 std::chrono::milliseconds wakePatience) {
+FlashingOutcome RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
+                            const FlashingOptions& options) {
     std::string runLog;
     op.SetTrafficLog(runLog);
     runLog = "Running !  ";
@@ -65,23 +67,23 @@ void RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     const bool eeprom = op.EepromChecked();
     if (!choice.Chosen()) {
         op.ShowMessage({"Please choose File", MessageIcon::None, {}});
-        return;
+        return FlashingOutcome::FileProblem;
     }
     const std::optional<FirmwareImage> image = LoadFirmwareImage(op, choice.path);
-    if (!image) return;
+    if (!image) return FlashingOutcome::FileProblem;
     if (!ImageFitForFlashing(*image, eeprom)) {
         op.ShowMessage({" File corrupt ", MessageIcon::None, {}});
-        return;
+        return FlashingOutcome::FileProblem;
     }
 
-    const WakeResult woken = WakeLoader(port, op, wrs, wakePatience);
-    if (woken != WakeResult::Awake) {
-        runLog += woken == WakeResult::PortLost ? kRunFailed : "No connection";
-        op.SetTrafficLog(runLog);
-        return;
+    const WakeResult woken = WakeLoader(port, op, wrs, options.wakePatience);
+    if (woken == WakeResult::PortLost || woken == WakeResult::WriteFailed) {
+        return EndRun(op, runLog, woken == WakeResult::PortLost ? kRunFailed : "No connection",
+                      FlashingOutcome::PortProblem);
     }
+    if (woken != WakeResult::Awake) return EndRun(op, runLog, "No connection", FlashingOutcome::NoSync);
 
-    bool written = Erase(port, op, wrs, kGlobalErase) && (!eeprom || Erase(port, op, wrs, kEepromErase));
+    bool written = Erase(port, wrs, kGlobalErase) && (!eeprom || Erase(port, wrs, kEepromErase));
     if (port.Lost()) {
         // The port has shown its box; nothing more can reach the device.
     } else if (!written) {
@@ -92,20 +94,31 @@ void RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     } else {
         for (const OptionByte& option : kOptionBytes) {
             if (port.Lost()) break;
-            Send(port, op, wrs, Command(kWriteMemory));  // these answers are not examined
-            Send(port, op, wrs, AddressFrame(0x4800u | option.addressLow));
-            Send(port, op, wrs, DataFrame(std::span<const std::uint8_t>(&image->bytes[option.headerOffset], 1)));
+            // These answers are not examined.
+            SendFrame(port, wrs, Command(kWriteMemory), Step::Command);
+            SendFrame(port, wrs, AddressFrame(0x4800u | option.addressLow), Step::Address);
+            SendFrame(port, wrs, DataFrame(std::span<const std::uint8_t>(&image->bytes[option.headerOffset], 1)),
+                      Step::Write);
         }
         if (!port.Lost()) {
             runLog += "Ok!     ";
             op.SetTrafficLog(runLog);
-            written = TransferImage(port, op, wrs, *image, eeprom, runLog);
+            const auto told = [&](RunPhase phase) -> RecordProgress {
+                if (!options.progress) return {};
+                return [&options, phase](std::size_t done, std::size_t total) { options.progress(phase, done, total); };
+            };
+            written = TransferImage(port, op, wrs, *image, eeprom, runLog, told(RunPhase::Writing));
+            if (written && options.readBack && !port.Lost()) {
+                written = ReadBackRecords(port, op, wrs, *image, RecordsToWrite(*image, eeprom),
+                                          told(RunPhase::Checking));
+            }
         }
     }
 
-    if (!port.Lost()) Send(port, op, wrs, Command(kGo));
-    runLog += written && !port.Lost() ? "-----Succefull------" : kRunFailed;
-    op.SetTrafficLog(runLog);
+    if (!port.Lost()) SendFrame(port, wrs, Command(kGo), Step::Go);
+    if (port.Lost()) return EndRun(op, runLog, kRunFailed, FlashingOutcome::PortProblem);
+    if (!written) return EndRun(op, runLog, kRunFailed, FlashingOutcome::Refused);
+    return EndRun(op, runLog, "-----Succefull------", FlashingOutcome::Written);
 }
 
 }  // namespace veltra::rom

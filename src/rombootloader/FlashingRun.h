@@ -1,8 +1,10 @@
 #pragma once
 // One run of programming the microcontroller through its ROM bootloader:
 // check the image, synchronise, erase, write the four option bytes from the
-// image header, write the image records, send Go. The run log goes to txtRec.
+// image header, write the image records, read them back when asked to, send
+// Go. The run log goes to txtRec.
 #include <chrono>
+#include <functional>
 
 #include "firmware/FirmwareChoice.h"
 #include "protocol/WakeUp.h"
@@ -12,7 +14,27 @@
 
 namespace veltra::rom {
 
-void RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
-                 std::chrono::milliseconds wakePatience = kWakePatience);
+// How a run ended, for callers that act on it (a script's exit code).
+enum class FlashingOutcome {
+    Written,      // every record written (and read back the same, when asked)
+    Refused,      // the erase or a record was refused or not answered, or the read-back differed
+    NoSync,       // nobody answered the synchronisation
+    FileProblem,  // no file, an unreadable one, or an image unfit for the run
+    PortProblem,  // the port no longer takes bytes, or has gone
+};
+
+enum class RunPhase { Writing, Checking };
+
+struct FlashingOptions {
+    std::chrono::milliseconds wakePatience = kWakePatience;
+    // Read every written record back with Read Memory before Go, and fail the
+    // run on the first difference.
+    bool readBack = false;
+    // Told after each record written or read back: how many of how many.
+    std::function<void(RunPhase phase, std::size_t done, std::size_t total)> progress;
+};
+
+FlashingOutcome RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
+                            const FlashingOptions& options = {});
 
 }  // namespace veltra::rom

@@ -4,7 +4,9 @@
 // EEPROM area from 0x4000) only when EEPROM is checked, and the program area
 // from record 160 (address 0x9000) on, which must begin with the marker 0x23.
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "firmware/FirmwareImage.h"
 #include "serial/ByteString.h"
@@ -25,11 +27,26 @@ inline constexpr std::uint8_t kProgramMarker = 0x23;  // '#'
 inline constexpr std::int64_t kProgramOffset =
     static_cast<std::int64_t>(kHeaderSize + kRecordSize * kProgramFirstRecord);
 
-// Sends the records of `image` that follow its header; the EEPROM records
-// only when `eeprom` is set. Appends a "Block n    " line to the run log for
-// each record written. False when the transfer ended on " File corrupt " or a
-// refused data frame.
+// One record the run writes: its number in the image, where it goes in the
+// memory and where it begins in the file.
+struct RecordWrite {
+    std::int64_t number;
+    std::uint32_t address;
+    std::size_t offset;
+};
+
+// The records of `image` that follow its header and are written, in order: up
+// to the one that holds the end of the image, the EEPROM ones only when
+// `eeprom` is set. A record the image fills only in part is padded with 0xFF.
+std::vector<RecordWrite> RecordsToWrite(const FirmwareImage& image, bool eeprom);
+
+// Told after each record written: how many of how many.
+using RecordProgress = std::function<void(std::size_t done, std::size_t total)>;
+
+// Sends the records of RecordsToWrite. Appends a "Block n    " line to the run
+// log for each record written. False when the transfer ended on " File
+// corrupt ", a refused data frame or a lost port.
 bool TransferImage(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareImage& image, bool eeprom,
-                   std::string& runLog);
+                   std::string& runLog, const RecordProgress& progress = {});
 
 }  // namespace veltra::rom

@@ -20,6 +20,12 @@ using NativeHandle = std::intptr_t;
 inline constexpr NativeHandle kInvalidHandleValue = -1;
 
 // Milliseconds; a zero field means "not used", as on Windows.
+// One combination has a meaning of its own, as on Windows: ReadIntervalTimeout
+// and ReadTotalTimeoutMultiplier both kMaxTimeout, with a constant between 1
+// and kMaxTimeout - 1, make a read wait at most the constant for the first
+// byte and then return at once with what has arrived.
+inline constexpr std::uint32_t kMaxTimeout = 0xFFFFFFFFu;
+
 struct CommTimeouts {
     std::uint32_t ReadIntervalTimeout = 0;          // silence after a byte that ends a read
     std::uint32_t ReadTotalTimeoutMultiplier = 0;   // per byte asked for
@@ -71,6 +77,9 @@ bool WriteFile(PortHandle& port, const std::uint8_t* buffer, std::size_t toWrite
                std::size_t& bytesWritten) noexcept;
 // Waits until everything written has left the port.
 bool FlushFileBuffers(PortHandle& port) noexcept;
+// Drops every byte that has arrived and was not read yet (the receive side
+// only; what is being sent goes on).
+bool PurgeComm(PortHandle& port) noexcept;
 // Releases the port; nonzero on success, 0 when there was nothing to close or
 // the close failed. The handle is invalid afterwards in either case.
 int CloseHandle(PortHandle& port) noexcept;

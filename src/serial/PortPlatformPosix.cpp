@@ -20,10 +20,13 @@
 //   SetCommState      tcsetattr of raw mode with those settings, then DTR and
 //                     RTS raised (TIOCMBIS).
 //   ReadFile          ppoll() and read() against the interval and total
-//                     deadlines on the monotonic clock.
+//                     deadlines on the monotonic clock; with the timeouts
+//                     that ask for the first byte only, the read ends as
+//                     soon as anything has arrived.
 //   WriteFile         write() until everything is out, ppoll(POLLOUT) while the
 //                     queue is full, bounded by the write deadline.
 //   FlushFileBuffers  tcdrain.
+//   PurgeComm         tcflush(TCIFLUSH).
 //   CloseHandle       the driver's earlier latency flags, TIOCNXCL,
 //                     flock(LOCK_UN), close, and the lock file removed.
 //   GetLastError      the errno kept by the last failing call of this file.
@@ -343,10 +346,14 @@ bool ReadFile(PortHandle& port, std::uint8_t* buffer, std::size_t toRead, std::s
     WakeOnTime();
     const int fd = Fd(port);
     const CommTimeouts& t = port.Timeouts();
-    const Deadline total = After(Clock::now(), std::uint64_t{t.ReadTotalTimeoutMultiplier} * toRead +
-                                                   t.ReadTotalTimeoutConstant);
+    const bool firstBytesOnly = t.ReadIntervalTimeout == kMaxTimeout && t.ReadTotalTimeoutMultiplier == kMaxTimeout &&
+                                t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < kMaxTimeout;
+    const Deadline total =
+        firstBytesOnly ? After(Clock::now(), t.ReadTotalTimeoutConstant)
+                       : After(Clock::now(), std::uint64_t{t.ReadTotalTimeoutMultiplier} * toRead +
+                                                 t.ReadTotalTimeoutConstant);
     Deadline gap;  // starts with the first byte
-    while (bytesRead < toRead) {
+    while (bytesRead < toRead && !(firstBytesOnly && bytesRead > 0)) {
         const Deadline deadline = Earlier(total, gap);
         if (Passed(deadline)) break;
         // Recomputed on every pass, so an EINTR or an early wake-up waits
@@ -407,6 +414,11 @@ bool FlushFileBuffers(PortHandle& port) noexcept {
         rc = tcdrain(Fd(port));
     } while (rc != 0 && errno == EINTR);
     return rc == 0 ? true : Fail(errno);
+}
+
+bool PurgeComm(PortHandle& port) noexcept {
+    if (!port.Valid()) return Fail(EBADF);
+    return tcflush(Fd(port), TCIFLUSH) == 0 ? true : Fail(errno);
 }
 
 int CloseHandle(PortHandle& port) noexcept {

@@ -19,6 +19,7 @@
 //   WriteFile         WriteFile; likewise.
 //   FlushFileBuffers  FlushFileBuffers: returns when the driver has sent
 //                     everything written.
+//   PurgeComm         PurgeComm(PURGE_RXCLEAR).
 //   CloseHandle       CloseHandle.
 //   GetLastError      the system's code kept by the last failing call of this
 //                     file, so that nothing called after the failure (an
@@ -170,6 +171,11 @@ bool WriteFile(PortHandle& port, const std::uint8_t* buffer, std::size_t toWrite
 bool FlushFileBuffers(PortHandle& port) noexcept {
     if (!port.Valid()) return Fail(ERROR_INVALID_HANDLE);
     return ::FlushFileBuffers(Native(port)) ? true : FailWithLastError();
+}
+
+bool PurgeComm(PortHandle& port) noexcept {
+    if (!port.Valid()) return Fail(ERROR_INVALID_HANDLE);
+    return ::PurgeComm(Native(port), PURGE_RXCLEAR) ? true : FailWithLastError();
 }
 
 int CloseHandle(PortHandle& port) noexcept {

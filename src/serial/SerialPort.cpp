@@ -123,6 +123,56 @@ ByteString SerialPort::ReadPort() {
     return received;
 }
 
+ByteString SerialPort::ReadAnswer(std::size_t count, std::chrono::milliseconds ceiling) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + ceiling;
+    ByteString received;
+    bool justLost = false;
+    try {
+        while (received.size() < count && PortHandle_.Valid()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) break;
+            platform::CommTimeouts first = ToCommTimeouts(timeouts_);
+            first.ReadIntervalTimeout = platform::kMaxTimeout;
+            first.ReadTotalTimeoutMultiplier = platform::kMaxTimeout;
+            first.ReadTotalTimeoutConstant =
+                static_cast<std::uint32_t>(std::min<long long>(left, platform::kMaxTimeout - 1));
+            if (!platform::SetCommTimeouts(PortHandle_, first)) {
+                justLost = CheckLost();
+                break;
+            }
+            std::size_t got = 0;
+            const bool ok = platform::ReadFile(PortHandle_, PortBuffer_.data(),
+                                               std::min(count - received.size(), kMaxChunk), got);
+            received.append(reinterpret_cast<const char*>(PortBuffer_.data()), got);
+            if (!ok) {
+                justLost = CheckLost();
+                break;
+            }
+            if (got == 0) break;  // the ceiling passed in silence
+        }
+        // Every other read keeps the port's own timeouts.
+        if (PortHandle_.Valid()) platform::SetCommTimeouts(PortHandle_, ToCommTimeouts(timeouts_));
+    } catch (...) {
+    }
+    // Short of the answer: the whole ceiling, as an empty ReadPort lasts its
+    // deadline, so that no caller can spin on a silent or closed port.
+    if (received.size() < count && !justLost) {
+        try {
+            std::this_thread::sleep_until(deadline);
+        } catch (...) {
+        }
+    }
+    return received;
+}
+
+void SerialPort::DropInput() {
+    try {
+        if (!platform::PurgeComm(PortHandle_)) CheckLost();
+    } catch (...) {
+    }
+}
+
 std::int16_t SerialPort::WritePort(const ByteString& data) {
     try {
         if (data.size() > kMaxChunk) {

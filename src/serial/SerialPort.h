@@ -3,6 +3,7 @@
 // with fixed timeouts, no framing, no retries. Faults never raise: they end the
 // operation with a neutral result (false, "", 0).
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -43,6 +44,15 @@ public:
     ByteString ReadPort();
     std::int16_t WritePort(const ByteString& data);
     void FlushPort();
+    // For a peer that answers with a known number of bytes: waits at most
+    // `ceiling` for `count` bytes and returns as soon as they are in, not a
+    // read's interval of silence later. Fewer when the ceiling passed first;
+    // bytes beyond `count` stay unread. Like ReadPort, an answer that stays
+    // short of `count` lasts the whole ceiling, unless the port is lost.
+    ByteString ReadAnswer(std::size_t count, std::chrono::milliseconds ceiling);
+    // Drops what has arrived and was not read, so that a late or stray byte
+    // cannot pass for the answer to what is sent next.
+    void DropInput();
 
     bool IsOpen() const;
     // True once the device behind the open port has gone (an adapter pulled

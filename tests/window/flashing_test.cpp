@@ -21,8 +21,8 @@ using veltra::sim::RomOptions;
 
 namespace {
 
-// Every command waits out all eight reads of the exchange (a one-byte answer
-// never ends it early); shorter reads keep a run to seconds.
+// The synchronisation's reads wait for silence after the answer; shorter
+// reads keep those waits short.
 constexpr veltra::ReadTimeouts kQuickReads{10, 40};
 
 constexpr std::size_t kHeader = 64;
