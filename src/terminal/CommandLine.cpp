@@ -7,10 +7,13 @@ namespace veltra::terminal {
 
 const char* const kLoadUsage =
     "usage: veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] [--loop] FILE\n"
+    "       veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] --rom\n"
+    "                   [--eeprom] [--baud N] [--verify] FILE\n"
     "       veltra-load [--port NAME] [--quiet|--verbose] --test-block\n"
     "       veltra-load --list\n"
     "Loads FILE into the measuring device through its own loader, as the window's\n"
-    "\"Open File\", \"Open COM port\" and RUN do.\n"
+    "\"Open File\", \"Open COM port\" and RUN do; with --rom, programs it into the\n"
+    "microcontroller through its ROM bootloader instead.\n"
     "\n"
     "  --port NAME      the port: COM1: to COM9:, an adapter from --list (ttyUSB0),\n"
     "                   or a device path beginning with '/' (default COM1:)\n"
@@ -20,6 +23,14 @@ const char* const kLoadUsage =
     "  --loop           flash one device after another: after each, wait until it\n"
     "                   is taken off the line, then for the next one; Ctrl-C ends\n"
     "                   (at once while waiting, after the device being flashed)\n"
+    "  --rom            program FILE through the microcontroller's ROM bootloader:\n"
+    "                   erase, option bytes, the program records, Go; prints\n"
+    "                   the records written and closes with the run's last words\n"
+    "  --eeprom         with --rom: write the EEPROM records too\n"
+    "  --baud N         with --rom: the line's speed, 9600, 19200 (default), 38400,\n"
+    "                   57600 or 115200; the bootloader measures it from the first\n"
+    "                   0x7F (the device's own loader runs at 19200 only)\n"
+    "  --verify         with --rom: read every written record back and compare\n"
     "  --test-block     send the fixed test block and print the reply box\n"
     "  --list           list the ports: name, device, description (tab-separated)\n"
     "  --help           this text\n"
@@ -28,9 +39,12 @@ const char* const kLoadUsage =
     "\n"
     "Exit codes:\n"
     "  0   success\n"
-    "  1   the transfer was refused or failed (the test block was not accepted)\n"
+    "  1   the transfer was refused or failed (the test block was not accepted;\n"
+    "      with --rom: an erase or a record refused or unanswered, or a record\n"
+    "      read back different)\n"
     "  2   no connection: nobody answered the wake-up within --wait\n"
     "  3   a file problem: FILE is missing, unreadable or not a regular file\n"
+    "      (with --rom also: an image the run cannot program)\n"
     "  4   a port problem: the port cannot be opened, or it has gone during the\n"
     "      run (an adapter pulled out)\n"
     "  64  bad usage\n"
@@ -39,6 +53,13 @@ const char* const kLoadUsage =
 namespace {
 
 constexpr long long kMaxWaitSeconds = 24 * 60 * 60;
+
+int RomBaud(const std::string& text) {
+    for (const int baud : kRomBauds) {
+        if (text == std::to_string(baud)) return baud;
+    }
+    throw UsageError("--baud wants 9600, 19200, 38400, 57600 or 115200, not \"" + text + "\"");
+}
 
 std::chrono::seconds WaitSeconds(const std::string& text) {
     long long seconds = 0;
@@ -66,6 +87,7 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
     std::string quietOrVerbose;
     bool portGiven = false;
     bool waitGiven = false;
+    bool baudGiven = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -87,7 +109,9 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) throw UsageError(option + " wants a value");
             return args[++i];
         };
-        if (inlineValue && option != "--port" && option != "--wait") throw UsageError("unknown option " + arg);
+        if (inlineValue && option != "--port" && option != "--wait" && option != "--baud") {
+            throw UsageError("unknown option " + arg);
+        }
 
         if (option == "--help" || option == "-h") {
             command.action = Action::Help;
@@ -108,6 +132,15 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
             command.verbosity = option == "--quiet" ? Verbosity::Quiet : Verbosity::Verbose;
         } else if (option == "--loop") {
             command.loop = true;
+        } else if (option == "--rom") {
+            command.rom = true;
+        } else if (option == "--eeprom") {
+            command.eeprom = true;
+        } else if (option == "--verify") {
+            command.verify = true;
+        } else if (option == "--baud") {
+            command.baud = RomBaud(value());
+            baudGiven = true;
         } else if (option == "--list") {
             SetAction(command, Action::List, option, actionOption);
         } else if (option == "--test-block") {
@@ -115,6 +148,22 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
         } else {
             throw UsageError("unknown option " + arg);
         }
+    }
+
+    // The ROM bootloader's own options.
+    if (!command.rom) {
+        if (baudGiven) throw UsageError("--baud goes with --rom only: the device's loader runs at 19200 baud");
+        if (command.eeprom) throw UsageError("--eeprom goes with --rom only");
+        if (command.verify) throw UsageError("--verify goes with --rom only");
+    } else if (command.action != Action::Download) {
+        throw UsageError(actionOption + " and --rom cannot go together");
+    } else if (command.loop) {
+        // Waiting for the next device means probing the line; a bootloader
+        // takes every byte after its synchronisation as part of a command,
+        // and a flashed device may answer 0x7F with its own firmware.
+        throw UsageError(
+            "--loop cannot go with --rom: the ROM bootloader takes every byte after its synchronisation as part "
+            "of a command, so there is no safe way to wait for the next device");
     }
 
     if (command.action == Action::Download) {

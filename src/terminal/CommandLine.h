@@ -16,8 +16,17 @@ struct LoadCommand {
     std::chrono::seconds wait{30};   // patience of the wake-up, as the window's
     Verbosity verbosity = Verbosity::Normal;
     bool loop = false;
+    // Program the microcontroller through its ROM bootloader instead, as the
+    // window's hidden "Start" does.
+    bool rom = false;
+    bool eeprom = false;  // --rom: write the EEPROM records too
+    bool verify = false;  // --rom: read every written record back
+    int baud = 19200;     // --rom: the bootloader takes its speed from the first 0x7F
     std::string file;
 };
+
+// The speeds --baud takes.
+inline constexpr int kRomBauds[] = {9600, 19200, 38400, 57600, 115200};
 
 // What the program says about a command line it cannot take; ends it with
 // the usage exit code.

@@ -4,6 +4,7 @@
 #include "loader/Download.h"
 #include "protocol/CommandExchange.h"
 #include "protocol/TrafficLog.h"
+#include "rombootloader/FlashingRun.h"
 #include "serial/PortList.h"
 #include "serial/SerialPort.h"
 #include "terminal/DeviceLoop.h"
@@ -23,9 +24,10 @@ int ListPortsCommand(std::ostream& out) {
 
 // "Open COM port": on failure the port has shown why, and the window names
 // the port that failed in a box of its own.
-bool OpenDevicePort(SerialPort& port, TerminalOperator& op, const std::string& name) {
+bool OpenDevicePort(SerialPort& port, TerminalOperator& op, const std::string& name,
+                    const std::string& settings = kDeviceLineSettings) {
     port.SetDeviceNameMap(TerminalDeviceName);
-    if (port.OpenPort(name, kDeviceLineSettings)) return true;
+    if (port.OpenPort(name, settings)) return true;
     op.ShowMessage({name + " Not available!", MessageIcon::None, {}});
     return false;
 }
@@ -66,6 +68,52 @@ int DownloadCommand(const LoadCommand& command, TerminalOperator& op) {
     return code;
 }
 
+// The last words of a run log, what the run ended with: its entries stand
+// apart by two spaces or more ("Running !  Ok!     Block 1    -----Failed------").
+// Empty while the log holds its first entry only.
+std::string LastWords(const std::string& runLog) {
+    const std::string log = OneLine(runLog);
+    const std::size_t gap = log.rfind("  ");
+    return gap == std::string::npos ? std::string{} : log.substr(log.find_first_not_of(' ', gap));
+}
+
+ExitCode ExitCodeOf(rom::FlashingOutcome outcome) {
+    switch (outcome) {
+        case rom::FlashingOutcome::Written: return kExitSuccess;
+        case rom::FlashingOutcome::Refused: return kExitFailed;
+        case rom::FlashingOutcome::NoSync: return kExitNoConnection;
+        case rom::FlashingOutcome::FileProblem: return kExitFileProblem;
+        case rom::FlashingOutcome::PortProblem: return kExitPortProblem;
+    }
+    return kExitFailed;
+}
+
+// The window's hidden "Start", with the file of the command line as the one
+// chosen and --eeprom as the EEPROM box.
+int RomCommand(const LoadCommand& command, TerminalOperator& op) {
+    FirmwareChoice choice;
+    op.SetFileAnswer(command.file);
+    ChooseFirmwareFile(op, choice);
+    if (!choice.Chosen()) return kExitFileProblem;
+
+    SerialPort port(op);
+    if (!OpenDevicePort(port, op, command.port, std::to_string(command.baud) + ",n,8,1")) return kExitPortProblem;
+    op.SetEeprom(command.eeprom);
+    ByteString wrs;
+    rom::FlashingOptions options;
+    options.wakePatience = command.wait;
+    options.readBack = command.verify;
+    options.progress = [&op](rom::RunPhase phase, std::size_t done, std::size_t total) {
+        op.ShowRecords(phase == rom::RunPhase::Writing ? "written" : "read back", done, total);
+    };
+    const rom::FlashingOutcome outcome = rom::RunFlashing(port, op, wrs, choice, options);
+    port.ClosePort();
+    // A run that ended before it reached the line (a file problem) has said
+    // why in its box.
+    if (const std::string last = LastWords(op.LastTrafficLog()); !last.empty()) op.Conclude(last);
+    return ExitCodeOf(outcome);
+}
+
 }  // namespace
 
 std::string TerminalDeviceName(const std::string& portName) {
@@ -82,7 +130,7 @@ int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& 
             return kExitSuccess;
         case Action::List: return ListPortsCommand(out);
         case Action::TestBlock: return TestBlockCommand(command, op);
-        case Action::Download: return DownloadCommand(command, op);
+        case Action::Download: return command.rom ? RomCommand(command, op) : DownloadCommand(command, op);
     }
     return kExitUsage;
 }

@@ -35,9 +35,8 @@ std::string Clock(double seconds) {
     return text;
 }
 
-}  // namespace
-
-std::string ProgressLine(std::int64_t done, std::int64_t total, std::chrono::duration<double> elapsed) {
+// "[####----] nn%  done of total UNIT", with done and total made safe.
+std::string Bar(std::int64_t& done, std::int64_t& total, const std::string& unit) {
     total = std::max<std::int64_t>(total, 1);
     done = std::clamp<std::int64_t>(done, 0, total);
     const double fraction = static_cast<double>(done) / static_cast<double>(total);
@@ -51,10 +50,26 @@ std::string ProgressLine(std::int64_t done, std::int64_t total, std::chrono::dur
     line += '[';
     line.append(static_cast<std::size_t>(filled), '#');
     line.append(static_cast<std::size_t>(kBarWidth - filled), '-');
-    char counts[96];
-    std::snprintf(counts, sizeof counts, "] %3d%%  %lld of %lld Bytes", percent, static_cast<long long>(done),
+    char counts[64];
+    std::snprintf(counts, sizeof counts, "] %3d%%  %lld of %lld ", percent, static_cast<long long>(done),
                   static_cast<long long>(total));
     line += counts;
+    line += unit;
+    return line;
+}
+
+}  // namespace
+
+std::string RecordsLine(std::int64_t done, std::int64_t total, const std::string& what, double secondsLeft) {
+    std::string line = Bar(done, total, "records " + what);
+    line += "  ";
+    line += secondsLeft >= 0.0 ? Clock(secondsLeft) : std::string("--:--");
+    line += " left";
+    return line;
+}
+
+std::string ProgressLine(std::int64_t done, std::int64_t total, std::chrono::duration<double> elapsed) {
+    std::string line = Bar(done, total, "Bytes");
     const double seconds = elapsed.count();
     if (done > 0 && seconds > 0.0) {
         const double rate = static_cast<double>(done) / seconds;

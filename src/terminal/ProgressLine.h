@@ -11,4 +11,8 @@ namespace veltra::terminal {
 // left read "--" until there is a first measure of the rate.
 std::string ProgressLine(std::int64_t done, std::int64_t total, std::chrono::duration<double> elapsed);
 
+// The same bar for the records of a ROM bootloader run: "N of M records
+// <what>" and the time left, "--:--" while it is not known (negative).
+std::string RecordsLine(std::int64_t done, std::int64_t total, const std::string& what, double secondsLeft);
+
 }  // namespace veltra::terminal

@@ -92,6 +92,7 @@ void TerminalOperator::SetFileNameCaption(const std::string&) { Activity(); }
 
 void TerminalOperator::SetTrafficLog(const std::string& text) {
     Activity();
+    lastTraffic_ = text;
     if (verbosity_ == Verbosity::Verbose) Line(out_, "traffic: " + OneLine(text));
 }
 
@@ -109,8 +110,28 @@ void TerminalOperator::SetProgressMaximum(int maximum) {
 void TerminalOperator::SetProgressValue(int value) {
     Activity();
     if (!terminal_ || verbosity_ == Verbosity::Quiet) return;
-    const std::string line =
-        ProgressLine(value, progressMaximum_, std::chrono::steady_clock::now() - statusSince_);
+    DrawProgress(ProgressLine(value, progressMaximum_, std::chrono::steady_clock::now() - statusSince_));
+}
+
+void TerminalOperator::ShowRecords(const std::string& what, std::size_t done, std::size_t total) {
+    Activity();
+    const auto now = std::chrono::steady_clock::now();
+    if (what != recordsWhat_) {
+        recordsWhat_ = what;
+        recordsSince_ = now;
+        recordsAtStart_ = done;
+    }
+    if (!terminal_ || verbosity_ == Verbosity::Quiet) return;
+    // The rate counts from the first record told, whose own time is unknown.
+    double secondsLeft = -1.0;
+    const double seconds = std::chrono::duration<double>(now - recordsSince_).count();
+    if (done > recordsAtStart_ && seconds > 0.0) {
+        secondsLeft = seconds / static_cast<double>(done - recordsAtStart_) * static_cast<double>(total - done);
+    }
+    DrawProgress(RecordsLine(static_cast<std::int64_t>(done), static_cast<std::int64_t>(total), what, secondsLeft));
+}
+
+void TerminalOperator::DrawProgress(const std::string& line) {
     // Drawn over the one before; spaces clear what a longer one left.
     out_ << '\r' << line;
     if (line.size() < progressShown_) out_ << std::string(progressShown_ - line.size(), ' ');

@@ -27,6 +27,12 @@ public:
     void SetFileAnswer(std::string path) { fileAnswer_ = std::move(path); }
     // Whether the core's status lines are printed as they come (as Say does).
     void EchoStatusLines(bool on) { echoStatus_ = on; }
+    // What the hidden EEPROM box holds for a ROM bootloader run.
+    void SetEeprom(bool on) { eeprom_ = on; }
+    // The progress line of a ROM bootloader run: `done` of `total` records
+    // `what` ("written", "read back"); its time counts from the first call
+    // with this `what`.
+    void ShowRecords(const std::string& what, std::size_t done, std::size_t total);
     // Called at every call of the core, so that the caller can react to
     // something (an interrupt) while the core runs.
     void SetOnActivity(std::function<void()> onActivity) { onActivity_ = std::move(onActivity); }
@@ -43,6 +49,7 @@ public:
 
     const std::string& LastStatus() const { return lastStatus_; }
     const std::string& LastReply() const { return lastReply_; }
+    const std::string& LastTrafficLog() const { return lastTraffic_; }
 
     void ShowMessage(const Message& message) override;
     bool AskRetry(const std::string& text) override;
@@ -54,7 +61,7 @@ public:
     int ProgressMaximum() const override { return progressMaximum_; }
     void SetProgressMaximum(int maximum) override;
     void SetProgressValue(int value) override;
-    bool EepromChecked() const override { return false; }
+    bool EepromChecked() const override { return eeprom_; }
     std::string OptionText(int) const override { return "0"; }
 
 private:
@@ -62,6 +69,8 @@ private:
     // Ends a progress line that is showing, so that the next text starts on a line of its own.
     void EndProgressLine();
     void Line(std::ostream& stream, const std::string& text);
+    // Draws `line` over the progress line on screen.
+    void DrawProgress(const std::string& line);
 
     std::ostream& out_;
     std::ostream& err_;
@@ -73,6 +82,11 @@ private:
 
     std::string lastStatus_;
     std::string lastReply_;
+    std::string lastTraffic_;
+    bool eeprom_ = false;
+    std::string recordsWhat_;
+    std::chrono::steady_clock::time_point recordsSince_{};
+    std::size_t recordsAtStart_ = 0;
     int progressMaximum_ = 100;  // the window's bar before a file is chosen
     std::chrono::steady_clock::time_point statusSince_ = std::chrono::steady_clock::now();
     std::size_t progressShown_ = 0;  // columns of the progress line on screen; 0 when none is

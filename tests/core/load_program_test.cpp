@@ -1,6 +1,5 @@
 // veltra-load, the download from a terminal, driven as a child process against
-// a simulated device in this process over a real pseudo-terminal. Its output
-// goes to pipes, so it writes plain lines: no progress line and no '\r'.
+// a simulated device in this process over a real pseudo-terminal.
 #include <signal.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 #include "sim/SimDevice.h"
 #include "support/ChildProgram.h"
 #include "support/DeviceLines.h"
+#include "support/LoadRun.h"
 
 namespace veltra::terminal {
 namespace {
@@ -31,9 +31,13 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildProgram;
 using testing::WithoutSeconds;
+using testing::Ended;
+using testing::ExpectPlain;
+using testing::LineFor;
+using testing::Lines;
+using testing::LoadToTheEnd;
 
-// Generous bound for anything that must merely end, never a measurement.
-constexpr auto kPatience = 60s;
+constexpr auto kPatience = testing::kLoadPatience;
 
 // Whatever is on the line right now: nobody (silence) or one device, which
 // the test puts on and takes off as the production line would.
@@ -52,42 +56,6 @@ private:
     std::mutex mutex_;
     std::shared_ptr<sim::Personality> device_;
 };
-
-// The device's line in this process. It must not hold its own line: the
-// program refuses a port that another process holds open.
-std::unique_ptr<sim::SimDevice> LineFor(std::shared_ptr<sim::Personality> personality,
-                                        sim::DeviceOptions options = {}) {
-    options.holdLine = false;
-    return std::make_unique<sim::SimDevice>(std::move(personality), options);
-}
-
-struct Ended {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-Ended LoadToTheEnd(const std::vector<std::string>& args) {
-    ChildProgram load(VELTRA_LOAD_PROGRAM, args);
-    Ended run;
-    run.code = load.Finish(kPatience);
-    run.out = load.Output();
-    run.err = load.ErrorOutput();
-    return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// A pipe gets plain lines only.
-void ExpectPlain(const Ended& run) {
-    EXPECT_EQ(run.out.find('\r'), std::string::npos) << run.out;
-    EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
-}
 
 class LoadProgram : public ::testing::Test {
 protected:

@@ -42,6 +42,15 @@ TEST(LoadCommandLine, TakesTheOptionsInEitherForm) {
     EXPECT_EQ(ParseLoadCommand({"--list"}).action, Action::List);
     EXPECT_EQ(ParseLoadCommand({"--port", "COM3:", "--test-block"}).action, Action::TestBlock);
     EXPECT_EQ(ParseLoadCommand({"fw.bin", "--help"}).action, Action::Help);
+    EXPECT_FALSE(plain.rom);
+    EXPECT_EQ(plain.baud, 19200);
+
+    const LoadCommand rom = ParseLoadCommand({"--rom", "--eeprom", "--verify", "--baud=115200", "fw.bin"});
+    EXPECT_EQ(rom.action, Action::Download);
+    EXPECT_TRUE(rom.rom && rom.eeprom && rom.verify);
+    EXPECT_EQ(rom.baud, 115200);
+    EXPECT_EQ(rom.file, "fw.bin");
+    EXPECT_EQ(ParseLoadCommand({"--rom", "--baud", "9600", "fw.bin"}).baud, 9600);
 }
 
 TEST(LoadCommandLine, RefusesWhatItCannotTakeNamingIt) {
@@ -66,6 +75,15 @@ TEST(LoadCommandLine, RefusesWhatItCannotTakeNamingIt) {
         {{"--test-block", "--loop"}, "--loop is for loading a FILE, not with --test-block"},
         {{"--test-block", "--wait", "3"}, "--wait is for loading a FILE, not with --test-block"},
         {{"--list", "--port", "COM3:"}, "--list takes no other option"},
+        {{"--baud", "115200", "a.bin"}, "--baud goes with --rom only: the device's loader runs at 19200 baud"},
+        {{"--eeprom", "a.bin"}, "--eeprom goes with --rom only"},
+        {{"--verify", "a.bin"}, "--verify goes with --rom only"},
+        {{"--rom", "--baud", "14400", "a.bin"}, "--baud wants 9600, 19200, 38400, 57600 or 115200, not \"14400\""},
+        {{"--rom", "--baud=", "a.bin"}, "--baud wants 9600, 19200, 38400, 57600 or 115200, not \"\""},
+        {{"--rom", "--test-block"}, "--test-block and --rom cannot go together"},
+        {{"--rom", "--loop", "a.bin"},
+         "--loop cannot go with --rom: the ROM bootloader takes every byte after its synchronisation as part of a "
+         "command, so there is no safe way to wait for the next device"},
     };
     for (const Case& c : cases) {
         try {
@@ -97,6 +115,13 @@ TEST(LoadProgressLine, ShowsBarPercentBytesRateAndTimeLeft) {
     EXPECT_LE(ProgressLine(12345, 98765432, 3s).size(), 79u) << "fits an 80-column terminal";
 }
 
+TEST(LoadProgressLine, CountsRecordsForTheRomBootloader) {
+    EXPECT_EQ(RecordsLine(0, 224, "written", -1.0), "[--------------------]   0%  0 of 224 records written  --:-- left");
+    EXPECT_EQ(RecordsLine(112, 224, "written", 9.2), "[##########----------]  50%  112 of 224 records written  0:10 left");
+    EXPECT_EQ(RecordsLine(224, 224, "read back", 0.0),
+              "[####################] 100%  224 of 224 records read back  0:00 left");
+}
+
 struct Screen {
     std::ostringstream out;
     std::ostringstream err;
@@ -112,6 +137,30 @@ void PlayDownload(TerminalOperator& op) {
     op.ShowMessage({"first line\nsecond line", MessageIcon::Warning, {}});
     op.SetProgressValue(150);
     op.SetStatusLine("Successful - 192 Bytes");
+}
+
+TEST(LoadTerminalOutput, TheRecordsOfARomRunAreCountedInPlaceThenClosed) {
+    for (const bool terminal : {true, false}) {
+        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+        Screen screen;
+        TerminalOperator op(screen.out, screen.err, terminal, Verbosity::Normal);
+        op.SetTrafficLog("Running !  Ok!     ");
+        op.ShowRecords("written", 1, 2);
+        op.ShowRecords("written", 2, 2);
+        op.ShowRecords("read back", 1, 2);
+        op.Conclude("-----Succefull------");
+        const std::string out = screen.out.str();
+        if (!terminal) {
+            EXPECT_EQ(out, "-----Succefull------\n");
+            continue;
+        }
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\r'), 3) << out;
+        EXPECT_EQ(out.rfind("\r[##########----------]  50%  1 of 2 records written  --:-- left", 0), 0u) << out;
+        EXPECT_NE(out.find("\r[####################] 100%  2 of 2 records written  0:00 left"), std::string::npos) << out;
+        // A new kind of record starts its own time.
+        EXPECT_NE(out.find("1 of 2 records read back  --:-- left"), std::string::npos) << out;
+        EXPECT_TRUE(out.ends_with(" left\n-----Succefull------\n")) << out;
+    }
 }
 
 TEST(LoadTerminalOutput, OnATerminalTheProgressLineIsRedrawnInPlace) {
