@@ -1,6 +1,11 @@
 #include "sim/CommandLine.h"
 
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 namespace veltra::sim {
 
@@ -31,7 +36,18 @@ const char* const kSimUsage =
     "  --garbage-block K       answer block K with garbage (loader only)\n"
     "  --wake-once             answer the wake-up once only: awake, every byte is\n"
     "                          part of a block frame, 0x7F too (loader only)\n"
-    "  --pace                  play the 19200 baud line timing\n"
+    "  --program-ms N          acknowledge each record written only N ms later, as\n"
+    "                          the chip takes to program it (ROM only; default 0)\n"
+    "  --erase-ms N            acknowledge the erase only N ms later (ROM only;\n"
+    "                          default 0)\n"
+    "  --refuse-write-at ADDR  refuse the record written at ADDR and keep the memory\n"
+    "                          there (ROM only; ADDR in hex with 0x, or decimal)\n"
+    "  --corrupt-write-at ADDR\n"
+    "                          acknowledge the record written at ADDR but store its\n"
+    "                          first byte inverted, for a read-back to find (ROM only)\n"
+    "  --pace                  play the line timing at the speed the program set\n"
+    "                          (with --attach at 19200 baud: the far end's speed\n"
+    "                          cannot be seen there)\n"
     "  --save FILE             at the end write what was loaded: the data of the\n"
     "                          accepted blocks (whole blocks, the last one padded),\n"
     "                          or with --rom the memory 0x04000..0x27FFF, or with\n"
@@ -56,6 +72,31 @@ int Count(const std::string& option, const char* text) {
     return value;
 }
 
+int Milliseconds(const std::string& option, const char* text) {
+    int value = -1;
+    const char* end = text + std::strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, value);
+    if (error != std::errc{} || stop != end || value < 0) {
+        throw std::invalid_argument(option + " wants a whole number of milliseconds from 0 up, not \"" + text + "\"");
+    }
+    return value;
+}
+
+std::uint32_t Address(const std::string& option, const char* text) {
+    std::string_view digits(text);
+    int base = 10;
+    if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        digits.remove_prefix(2);
+        base = 16;
+    }
+    std::uint32_t value = 0;
+    const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || error != std::errc{} || stop != digits.data() + digits.size()) {
+        throw std::invalid_argument(option + " wants an address, in hex with 0x or decimal, not \"" + text + "\"");
+    }
+    return value;
+}
+
 }  // namespace
 
 SimCommand ParseSimCommand(int argc, const char* const* argv) {
@@ -65,6 +106,7 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
     command.device.holdLine = false;
     bool loaderOnly = false;
     std::string loaderOption;
+    std::string romOption;  // the last option given that only the ROM bootloader plays
     bool portGiven = false;
     bool handshakeGiven = false;
     for (int i = 1; i < argc; ++i) {
@@ -109,9 +151,20 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
             command.loader.wakeOnce = true;
             loaderOnly = true;
             loaderOption = option;
+        } else if (option == "--program-ms") {
+            command.romOptions.programTime = std::chrono::milliseconds(Milliseconds(option, value()));
+            romOption = option;
+        } else if (option == "--erase-ms") {
+            command.romOptions.eraseTime = std::chrono::milliseconds(Milliseconds(option, value()));
+            romOption = option;
+        } else if (option == "--refuse-write-at") {
+            command.romOptions.refuseWriteAt = Address(option, value());
+            romOption = option;
+        } else if (option == "--corrupt-write-at") {
+            command.romOptions.corruptWriteAt = Address(option, value());
+            romOption = option;
         } else if (option == "--pace") {
             command.device.paceLine = true;
-            command.device.baud = 19200;
         } else if (option == "--save") {
             command.saveFile = value();
         } else {
@@ -127,6 +180,10 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
     if (command.echo && loaderOnly) throw std::invalid_argument(loaderOption + " is for the device's loader, not with --echo");
     if (command.echo && handshakeGiven) throw std::invalid_argument("--handshake-attempt is for the loaders, not with --echo");
     if (command.rom && loaderOnly) throw std::invalid_argument(loaderOption + " is for the device's loader, not with --rom");
+    if (!command.rom && !romOption.empty()) throw std::invalid_argument(romOption + " is for the ROM bootloader: give --rom too");
+    // The program sets the speed on a pty of the device's own; an attached
+    // line's far end is set where nobody here can see it.
+    if (command.device.paceLine) command.device.baud = command.attach.empty() ? 0 : 19200;
     return command;
 }
 

@@ -13,19 +13,20 @@ void ReplySender::Queue(const Reply& reply, Clock::time_point heard) {
     if (reply.empty()) return;
     const bool wasIdle = pieces_.empty();
     if (wasIdle) lineFree_ = heard;
-    pieces_.insert(pieces_.end(), reply.begin(), reply.end());
+    for (const Piece& piece : reply) pieces_.push_back({piece, byteTime_});
     if (wasIdle) BeginHead();
 }
 
 void ReplySender::BeginHead() {
-    headStart_ = lineFree_ + pieces_.front().pauseBefore;
+    headStart_ = lineFree_ + pieces_.front().piece.pauseBefore;
     headSent_ = 0;
 }
 
 ReplySender::Clock::time_point ReplySender::DueOf(std::size_t index) const {
-    if (byteTime_ == Clock::duration::zero()) return headStart_;
+    const Clock::duration byteTime = pieces_.front().byteTime;
+    if (byteTime == Clock::duration::zero()) return headStart_;
     // A byte is there for the reader once its last bit is on the line.
-    return headStart_ + byteTime_ * static_cast<Clock::rep>(index + 1);
+    return headStart_ + byteTime * static_cast<Clock::rep>(index + 1);
 }
 
 std::optional<ReplySender::Clock::time_point> ReplySender::NextDue() const {
@@ -35,12 +36,13 @@ std::optional<ReplySender::Clock::time_point> ReplySender::NextDue() const {
 
 ReplySender::Result ReplySender::Pump(int fd, Clock::time_point now) {
     while (!pieces_.empty() && !waitingForRoom_) {
-        const ByteString& bytes = pieces_.front().bytes;
+        const ByteString& bytes = pieces_.front().piece.bytes;
+        const Clock::duration byteTime = pieces_.front().byteTime;
         if (headSent_ < bytes.size()) {
             if (DueOf(headSent_) > now) return Result::Ok;
             std::size_t count = bytes.size() - headSent_;
-            if (byteTime_ != Clock::duration::zero()) {
-                const auto dueByNow = static_cast<std::size_t>((now - headStart_) / byteTime_);
+            if (byteTime != Clock::duration::zero()) {
+                const auto dueByNow = static_cast<std::size_t>((now - headStart_) / byteTime);
                 count = std::clamp<std::size_t>(dueByNow - headSent_, 1, count);
             }
             const ssize_t written = ::write(fd, bytes.data() + headSent_, count);
@@ -59,7 +61,7 @@ ReplySender::Result ReplySender::Pump(int fd, Clock::time_point now) {
         // The head piece is out: the next pause counts from the end of its line time.
         if (bytes.empty()) {
             lineFree_ = headStart_;
-        } else if (byteTime_ == Clock::duration::zero()) {
+        } else if (byteTime == Clock::duration::zero()) {
             lineFree_ = std::max(headStart_, now);
         } else {
             lineFree_ = DueOf(bytes.size() - 1);

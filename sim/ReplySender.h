@@ -19,6 +19,10 @@ public:
     // byteTime zero: no pacing, a piece goes out whole once its pause is over.
     explicit ReplySender(Clock::duration byteTime);
 
+    // For replies queued from now on; those queued already keep the time they
+    // were queued with, as bytes already on their way keep their speed.
+    void SetByteTime(Clock::duration byteTime) { byteTime_ = byteTime; }
+
     // `heard`: when the request that brought the reply was through; on an
     // idle line the reply's time counts from there.
     void Queue(const Reply& reply, Clock::time_point heard);
@@ -33,11 +37,16 @@ public:
     Result Pump(int fd, Clock::time_point now);
 
 private:
+    struct Queued {
+        Piece piece;
+        Clock::duration byteTime;
+    };
+
     void BeginHead();
     Clock::time_point DueOf(std::size_t index) const;  // when byte `index` of the head may go out
 
     Clock::duration byteTime_;
-    std::deque<Piece> pieces_;
+    std::deque<Queued> pieces_;
     Clock::time_point lineFree_{};   // end of the last piece, or when an idle sender got work
     Clock::time_point headStart_{};  // the head piece's pause is over
     std::size_t headSent_ = 0;

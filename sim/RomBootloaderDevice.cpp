@@ -13,11 +13,36 @@ constexpr std::uint8_t kNack = 0x1F;
 constexpr std::uint8_t kErase = 0x43;
 constexpr std::uint8_t kWriteMemory = 0x31;
 constexpr std::uint8_t kGo = 0x21;
+constexpr std::uint8_t kReadMemory = 0x11;
 
 std::uint8_t Xor(const ByteString& bytes, std::size_t from, std::size_t to) {
     std::uint8_t x = 0;
     for (std::size_t i = from; i < to; ++i) x = static_cast<std::uint8_t>(x ^ ByteAt(bytes, i));
     return x;
+}
+
+// An address frame's 4 bytes, MSB first.
+std::uint32_t AddressOf(const ByteString& frame) {
+    std::uint32_t address = 0;
+    for (std::size_t i = 0; i < 4; ++i) address = (address << 8) | ByteAt(frame, i);
+    return address;
+}
+
+// An address frame with its checksum right, for an address inside the modelled memory.
+bool Inside(const ByteString& frame, std::uint32_t address) {
+    return Xor(frame, 0, 4) == ByteAt(frame, 4) && address >= RomBootloaderDevice::kMemoryStart &&
+           address < RomBootloaderDevice::kMemoryEnd;
+}
+
+// The answer of one frame goes with the answers before it in this arrival,
+// unless the chip works first: then it is a piece of its own after that pause.
+void Add(Reply& reply, const ByteString& bytes, std::chrono::milliseconds pause) {
+    if (bytes.empty()) return;  // silence is no piece at all
+    if (reply.empty() || pause > std::chrono::milliseconds::zero()) {
+        reply.push_back({bytes, pause});
+    } else {
+        reply.back().bytes += bytes;
+    }
 }
 
 }  // namespace
@@ -68,18 +93,15 @@ bool RomBootloaderDevice::GoReceived() const {
 
 Reply RomBootloaderDevice::OnBytes(const ByteString& bytes) {
     std::lock_guard lock(mutex_);
-    ByteString out;
+    Reply reply;
     for (char c : bytes) {
         if (stage_ == Stage::Hung || stage_ == Stage::AfterGo) break;
         if (stage_ == Stage::Asleep) {
             if (static_cast<std::uint8_t>(c) != kSync) continue;
             ++syncAttempts_;
-            if (syncAttempts_ >= options_.syncAttempt) {
-                out += options_.syncReply;
-                stage_ = options_.silentAfterSync ? Stage::Hung : Stage::Command;
-            } else {
-                out += options_.earlyReply;
-            }
+            const bool synchronised = syncAttempts_ >= options_.syncAttempt;
+            Add(reply, synchronised ? options_.syncReply : options_.earlyReply, {});
+            if (synchronised) stage_ = options_.silentAfterSync ? Stage::Hung : Stage::Command;
             continue;
         }
         pending_.push_back(c);
@@ -87,19 +109,19 @@ Reply RomBootloaderDevice::OnBytes(const ByteString& bytes) {
         const ByteString frame = std::move(pending_);
         pending_.clear();
         const Answer answer = TakeFrame(frame);
-        AppendByte(out, answer.byte);
+        Add(reply, answer.bytes, answer.pause);
         if (answer.resynchronise) {
             stage_ = Stage::Command;
             break;
         }
     }
-    if (out.empty()) return {};
-    return {{out, {}}};
+    return reply;
 }
 
 std::size_t RomBootloaderDevice::FrameLength() const {
     switch (stage_) {
-        case Stage::WriteAddress: return 5;
+        case Stage::WriteAddress:
+        case Stage::ReadAddress: return 5;
         // N, then N + 1 bytes, then the checksum.
         case Stage::WriteData: return pending_.empty() ? 1 : std::size_t{ByteAt(pending_, 0)} + 3;
         default: return 2;
@@ -111,15 +133,19 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeFrame(const ByteString& fra
         case Stage::EraseParameter: return TakeEraseParameter(frame);
         case Stage::WriteAddress: return TakeAddress(frame);
         case Stage::WriteData: return TakeData(frame);
+        case Stage::ReadAddress: return TakeReadAddress(frame);
+        case Stage::ReadCount: return TakeReadCount(frame);
         default: return TakeCommand(frame);
     }
 }
 
 RomBootloaderDevice::Answer RomBootloaderDevice::Note(RomFrame::Kind kind, const ByteString& frame, bool acknowledged,
                                                       bool resynchronise) {
-    const std::uint32_t address = kind == RomFrame::Kind::Address || kind == RomFrame::Kind::Data ? writeAddress_ : 0;
+    std::uint32_t address = 0;
+    if (kind == RomFrame::Kind::Address || kind == RomFrame::Kind::Data) address = writeAddress_;
+    if (kind == RomFrame::Kind::ReadAddress || kind == RomFrame::Kind::ReadCount) address = readAddress_;
     log_.push_back({kind, frame, acknowledged, address});
-    return {acknowledged ? kAck : kNack, resynchronise};
+    return {ByteString(1, static_cast<char>(acknowledged ? kAck : kNack)), resynchronise};
 }
 
 RomBootloaderDevice::Answer RomBootloaderDevice::TakeCommand(const ByteString& frame) {
@@ -133,6 +159,9 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeCommand(const ByteString& f
         case kWriteMemory:
             stage_ = Stage::WriteAddress;
             return Note(RomFrame::Kind::Command, frame, ++writeCommands_ != options_.refuseWriteCommand);
+        case kReadMemory:
+            stage_ = Stage::ReadAddress;
+            return Note(RomFrame::Kind::Command, frame, true);
         case kGo:
             stage_ = Stage::AfterGo;  // the jump waits for an address that never comes
             goReceived_ = true;
@@ -155,17 +184,15 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeEraseParameter(const ByteSt
         return Note(RomFrame::Kind::EraseParameter, frame, false, true);
     }
     stage_ = Stage::Command;
-    return Note(RomFrame::Kind::EraseParameter, frame, true);
+    Answer answer = Note(RomFrame::Kind::EraseParameter, frame, true);
+    answer.pause = options_.eraseTime;
+    return answer;
 }
 
 RomBootloaderDevice::Answer RomBootloaderDevice::TakeAddress(const ByteString& frame) {
     ++addressFrames_;
-    std::uint32_t address = 0;
-    for (std::size_t i = 0; i < 4; ++i) address = (address << 8) | ByteAt(frame, i);
-    writeAddress_ = address;
-    if (Xor(frame, 0, 4) != ByteAt(frame, 4) || address < kMemoryStart || address >= kMemoryEnd) {
-        return Note(RomFrame::Kind::Address, frame, false, true);
-    }
+    writeAddress_ = AddressOf(frame);
+    if (!Inside(frame, writeAddress_)) return Note(RomFrame::Kind::Address, frame, false, true);
     stage_ = Stage::WriteData;
     return Note(RomFrame::Kind::Address, frame, addressFrames_ != options_.refuseAddressFrame);
 }
@@ -175,10 +202,34 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeData(const ByteString& fram
     const std::size_t length = frame.size() - 2;
     const bool good = Xor(frame, 0, frame.size() - 1) == ByteAt(frame, frame.size() - 1) &&
                       length <= kMemoryEnd - writeAddress_;
-    if (!good || dataFrames_ == options_.refuseDataFrame) return Note(RomFrame::Kind::Data, frame, false, true);
-    std::copy(frame.begin() + 1, frame.end() - 1, memory_.begin() + (writeAddress_ - kMemoryStart));
+    if (!good || dataFrames_ == options_.refuseDataFrame || writeAddress_ == options_.refuseWriteAt) {
+        return Note(RomFrame::Kind::Data, frame, false, true);
+    }
+    const auto at = memory_.begin() + (writeAddress_ - kMemoryStart);
+    std::copy(frame.begin() + 1, frame.end() - 1, at);
+    if (writeAddress_ == options_.corruptWriteAt) *at = static_cast<std::uint8_t>(~*at);
     stage_ = Stage::Command;
-    return Note(RomFrame::Kind::Data, frame, true);
+    Answer answer = Note(RomFrame::Kind::Data, frame, true);
+    answer.pause = options_.programTime;
+    return answer;
+}
+
+RomBootloaderDevice::Answer RomBootloaderDevice::TakeReadAddress(const ByteString& frame) {
+    readAddress_ = AddressOf(frame);
+    if (!Inside(frame, readAddress_)) return Note(RomFrame::Kind::ReadAddress, frame, false, true);
+    stage_ = Stage::ReadCount;
+    return Note(RomFrame::Kind::ReadAddress, frame, true);
+}
+
+RomBootloaderDevice::Answer RomBootloaderDevice::TakeReadCount(const ByteString& frame) {
+    const std::size_t count = std::size_t{ByteAt(frame, 0)} + 1;
+    const bool good = (ByteAt(frame, 0) ^ ByteAt(frame, 1)) == 0xFF && count <= kMemoryEnd - readAddress_;
+    if (!good) return Note(RomFrame::Kind::ReadCount, frame, false, true);
+    stage_ = Stage::Command;
+    Answer answer = Note(RomFrame::Kind::ReadCount, frame, true);
+    const auto from = memory_.begin() + (readAddress_ - kMemoryStart);
+    answer.bytes.append(from, from + static_cast<std::ptrdiff_t>(count));
+    return answer;
 }
 
 void RomBootloaderDevice::Fill(std::uint32_t from, std::uint32_t to, std::uint8_t value) {

@@ -1,12 +1,14 @@
 #pragma once
 // The microcontroller's ROM USART bootloader, as far as the flashing uses it:
 // 0x7F synchronisation, then commands as code + complement (Erase Memory,
-// Write Memory, Go), address and data frames with XOR checksums, answered 0x79
+// Write Memory, Read Memory, Go), address and data frames with XOR checksums, answered 0x79
 // (acknowledge) or 0x1F (refusal). Memory is modelled over [kMemoryStart,
 // kMemoryEnd) and holds the old firmware (kFactoryByte) until erased or written.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "sim/Personality.h"
@@ -23,15 +25,20 @@ struct RomOptions {
     bool refuseEraseCommand = false;    // Erase Memory answered 0x1F (a read-protected part, say); nothing erased
     bool refuseEraseParameter = false;  // the erase parameter frame answered 0x1F; nothing erased
     bool silentAfterSync = false;  // acknowledges the sync, then never answers again
+    std::chrono::milliseconds programTime{0};       // a data frame written is acknowledged after this pause
+    std::chrono::milliseconds eraseTime{0};         // an erase parameter taken is acknowledged after this pause
+    std::optional<std::uint32_t> refuseWriteAt{};   // a data frame written here is answered 0x1F and not written
+    std::optional<std::uint32_t> corruptWriteAt{};  // a data frame written here is acknowledged, its first byte stored inverted
 };
 
 // One frame after the sync, as the bootloader understood it.
 struct RomFrame {
-    enum class Kind { Command, EraseParameter, Address, Data };
+    // Address and Data: of a Write Memory; ReadAddress and ReadCount (N-1, ~(N-1)): of a Read Memory.
+    enum class Kind { Command, EraseParameter, Address, Data, ReadAddress, ReadCount };
     Kind kind;
     ByteString bytes;            // as received
     bool acknowledged;           // answered 0x79
-    std::uint32_t address = 0;   // Address and Data frames: where the write goes
+    std::uint32_t address = 0;   // Address and Data: where the write goes; ReadAddress and ReadCount: where the read starts
 };
 
 class RomBootloaderDevice : public Personality {
@@ -56,10 +63,11 @@ public:
     Reply OnBytes(const ByteString& bytes) override;
 
 private:
-    enum class Stage { Asleep, Command, EraseParameter, WriteAddress, WriteData, AfterGo, Hung };
+    enum class Stage { Asleep, Command, EraseParameter, WriteAddress, WriteData, ReadAddress, ReadCount, AfterGo, Hung };
     struct Answer {
-        std::uint8_t byte;
-        bool resynchronise;  // a bad frame: drop the rest of this arrival, wait for a command
+        ByteString bytes;                     // 0x79 or 0x1F, and what a read returns
+        bool resynchronise;                   // a bad frame: drop the rest of this arrival, wait for a command
+        std::chrono::milliseconds pause{0};  // before the answer: the chip at work
     };
 
     // The rest are called with mutex_ held.
@@ -69,6 +77,8 @@ private:
     Answer TakeEraseParameter(const ByteString& frame);
     Answer TakeAddress(const ByteString& frame);
     Answer TakeData(const ByteString& frame);
+    Answer TakeReadAddress(const ByteString& frame);
+    Answer TakeReadCount(const ByteString& frame);
     Answer Note(RomFrame::Kind kind, const ByteString& frame, bool acknowledged, bool resynchronise = false);
     void Fill(std::uint32_t from, std::uint32_t to, std::uint8_t value);
 
@@ -78,6 +88,7 @@ private:
     ByteString pending_;  // bytes of the frame being received
     std::vector<std::uint8_t> memory_;
     std::uint32_t writeAddress_ = 0;
+    std::uint32_t readAddress_ = 0;
     int syncAttempts_ = 0;
     int globalErases_ = 0;
     int eepromErases_ = 0;

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "sim/LineSpeed.h"
 #include "sim/ReplySender.h"
 
 namespace veltra::sim {
@@ -25,10 +26,8 @@ using Clock = std::chrono::steady_clock;
 // the line open, before it looks again.
 constexpr int kIdleLineRestMs = 20;
 
-// 10 bits a byte on the line: start bit, 8 data bits, stop bit.
-Clock::duration ByteTime(const DeviceOptions& options) {
-    if (!options.paceLine || options.baud <= 0) return Clock::duration::zero();
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / options.baud));
+Clock::duration ByteTime(const DeviceOptions& options, int line) {
+    return std::chrono::duration_cast<Clock::duration>(PacedByteTime(options, line));
 }
 
 // Bytes the program wrote that are still on their way over the line.
@@ -52,6 +51,11 @@ std::optional<Clock::time_point> Earliest(std::optional<Clock::time_point> a, st
 }
 
 }  // namespace
+
+std::chrono::nanoseconds PacedByteTime(const DeviceOptions& options, int line) {
+    if (!options.paceLine) return std::chrono::nanoseconds::zero();
+    return ByteTimeAt(options.baud > 0 ? options.baud : LineBaud(line));
+}
 
 SimDevice::SimDevice(std::shared_ptr<Personality> personality, DeviceOptions options)
     : personality_(std::move(personality)), options_(options), pty_(std::make_unique<PtyPair>()) {
@@ -136,7 +140,8 @@ void SimDevice::Run() {
     // slack lets each timed wait of this thread end up to 50 us late.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const int line = line_;
-    const Clock::duration byteTime = ByteTime(options_);
+    const bool followProgram = options_.paceLine && options_.baud <= 0;
+    Clock::duration byteTime = ByteTime(options_, line);
     ReplySender sender(byteTime);
     std::deque<InFlight> inFlight;
     Clock::time_point receiveLineFree{};
@@ -180,6 +185,12 @@ void SimDevice::Run() {
             if (n == 0) break;
             if (n > 0) {
                 now = Clock::now();
+                // The program may have changed the speed since the last bytes:
+                // these and the answers to them go at the speed set now.
+                if (followProgram) {
+                    byteTime = ByteTime(options_, line);
+                    sender.SetByteTime(byteTime);
+                }
                 const auto count = static_cast<std::size_t>(n);
                 // Over a paced line the last of these bytes arrives only after all
                 // of them have crossed it, behind whatever was still crossing.

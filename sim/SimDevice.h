@@ -19,12 +19,18 @@ namespace veltra::sim {
 
 struct DeviceOptions {
     bool paceLine = false;  // play the line rate: every byte takes 10 bits at `baud`, both ways
+    // 0: the speed set on the line, looked up as bytes arrive. On the device's
+    // own pty that is the program's setting; a line given open shows its own.
     int baud = 19200;
     // Keep the slave side open in the device itself, so the line never hangs
     // up between the program's opens. A device in another process must not:
     // the program refuses a port that another process holds open.
     bool holdLine = true;
 };
+
+// The time a byte takes as `options` pace the line; when they follow the
+// program's speed, `line` (a terminal) tells it.
+std::chrono::nanoseconds PacedByteTime(const DeviceOptions& options, int line);
 
 class SimDevice {
 public:

@@ -27,6 +27,7 @@ std::string CommandName(const ByteString& frame) {
         case 0x43: return "Erase Memory";
         case 0x31: return "Write Memory";
         case 0x21: return "Go";
+        case 0x11: return "Read Memory";
         default: return "unknown command";
     }
 }
@@ -43,6 +44,10 @@ std::string Describe(const RomFrame& frame) {
         case RomFrame::Kind::Data:
             return "data    " + std::to_string(frame.bytes.size() - 2) + " bytes at " + HexWord(frame.address) + ": " +
                    Hex(frame.bytes);
+        case RomFrame::Kind::ReadAddress: return "read    " + Hex(frame.bytes) + " " + HexWord(frame.address);
+        case RomFrame::Kind::ReadCount:
+            return "count   " + Hex(frame.bytes) + " " + std::to_string(ByteAt(frame.bytes, 0) + 1) + " bytes from " +
+                   HexWord(frame.address);
     }
     return {};
 }

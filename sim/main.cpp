@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "serial/SerialPort.h"
 #include "sim/AttachedLine.h"
@@ -58,20 +59,22 @@ int Run(const SimCommand& command) {
         loader = std::make_shared<LoaderDevice>(command.loader);
         played = std::make_shared<LoaderTrace>(loader, stdout);
     }
-    const char* paced = command.device.paceLine ? ", paced at 19200 baud" : "";
+    const std::string paced = !command.device.paceLine   ? ""
+                              : command.device.baud <= 0 ? ", paced at the speed the program sets"
+                                                         : ", paced at " + std::to_string(command.device.baud) + " baud";
     std::unique_ptr<SimDevice> simDevice;
     std::unique_ptr<DeviceLink> link;
     try {
         if (!command.attach.empty()) {
             simDevice = std::make_unique<SimDevice>(played, OpenAttachedLine(command.attach), command.attach, command.device);
-            std::printf("veltra-sim: %s attached to %s%s; Ctrl-C ends\n", what, command.attach.c_str(), paced);
+            std::printf("veltra-sim: %s attached to %s%s; Ctrl-C ends\n", what, command.attach.c_str(), paced.c_str());
         } else {
             simDevice = std::make_unique<SimDevice>(played, command.device);
             link = std::make_unique<DeviceLink>(devicePath, simDevice->Path());
             const std::string where =
                 command.link.empty() ? "on " + command.port + " (" + devicePath + " -> " : "at " + devicePath + " (-> ";
             std::printf("veltra-sim: %s %s%s%s)%s; Ctrl-C ends\n", what, where.c_str(), simDevice->Path().c_str(),
-                        link->MovedAside() ? ", original saved aside" : "", paced);
+                        link->MovedAside() ? ", original saved aside" : "", paced.c_str());
         }
     } catch (const std::runtime_error& e) {
         std::fprintf(stderr, "veltra-sim: %s\n", e.what());

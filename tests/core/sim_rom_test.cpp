@@ -1,17 +1,23 @@
+#include <chrono>
 #include <cstdint>
+#include <ostream>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "rombootloader/BootloaderFrames.h"
+#include "sim/CommandLine.h"
 #include "sim/RomBootloaderDevice.h"
+#include "sim/Trace.h"
 #include "support/Bytes.h"
 
 namespace veltra::sim {
 namespace {
 
+using namespace std::chrono_literals;
 using Rom = RomBootloaderDevice;
 using rom::AddressFrame;
 using veltra::testing::Bytes;
@@ -30,6 +36,7 @@ const ByteString kAck = Bytes({0x79});
 const ByteString kNack = Bytes({0x1F});
 const ByteString kWrite = Bytes({0x31, 0xCE});
 const ByteString kErase = Bytes({0x43, 0xBC});
+const ByteString kRead = Bytes({0x11, 0xEE});
 const ByteString kPayload = Bytes({0x23, 0x00, 0x7F, 0xFF});
 
 ByteString Send(Rom& rom, const ByteString& bytes) { return Joined(rom.OnBytes(bytes)); }
@@ -99,6 +106,11 @@ TEST(RomBootloaderDevice, RefusesABadFrameAndResynchronisesOnTheNextCommand) {
         {"address past the memory", kWrite, AddressFrame(Rom::kMemoryEnd)},
         {"data checksum", kWrite + AddressFrame(0x9000), badData},
         {"data past the memory", kWrite + AddressFrame(Rom::kMemoryEnd - 2), DataFrame(kPayload)},
+        {"read address checksum", kRead, badAddress},
+        {"read address below the memory", kRead, AddressFrame(0x3FFF)},
+        {"read address past the memory", kRead, AddressFrame(Rom::kMemoryEnd)},
+        {"read count complement", kRead + AddressFrame(0x9000), Bytes({0x03, 0xFB})},
+        {"read past the memory", kRead + AddressFrame(Rom::kMemoryEnd - 2), Bytes({0x03, 0xFC})},
     };
     for (const Case& c : cases) {
         Rom rom;
@@ -161,6 +173,167 @@ TEST(RomBootloaderDevice, SynchronisesOnTheChosenAttempt) {
     EXPECT_EQ(Send(silent, Bytes({0x7F})), kAck);
     EXPECT_EQ(Exchange(silent, {kErase, Bytes({0xFF, 0x00}), Bytes({0x7F})}), "");
     EXPECT_EQ(silent.GlobalErases(), 0);
+}
+
+TEST(RomBootloaderDevice, ReadMemoryAnswersWithWhatTheMemoryHolds) {
+    Rom rom;
+    rom.OnBytes(Bytes({0x7F}));
+    ASSERT_EQ(Exchange(rom, {kWrite, AddressFrame(0x9000), DataFrame(kPayload)}), kAck + kAck + kAck);
+
+    // The count frame is N-1 and its complement; its acknowledgement comes
+    // before the N bytes. The read reaches past the record on both sides.
+    const ByteString factory = Bytes({Rom::kFactoryByte});
+    EXPECT_EQ(Exchange(rom, {kRead, AddressFrame(0x8FFF), Bytes({0x05, 0xFA})}),
+              kAck + kAck + kAck + factory + kPayload + factory);
+    const RomFrame count = rom.Log().back();
+    EXPECT_TRUE(count.kind == RomFrame::Kind::ReadCount && count.acknowledged && count.address == 0x8FFF);
+    EXPECT_EQ(count.bytes, Bytes({0x05, 0xFA}));
+    EXPECT_EQ(rom.Log()[rom.Log().size() - 2].kind, RomFrame::Kind::ReadAddress);
+
+    // The largest read, ending at the last byte modelled.
+    EXPECT_EQ(Exchange(rom, {kRead, AddressFrame(Rom::kMemoryEnd - 256), Bytes({0xFF, 0x00})}),
+              kAck + kAck + kAck + ByteString(256, static_cast<char>(Rom::kFactoryByte)));
+
+    // A read leaves the bootloader waiting for the next command.
+    EXPECT_EQ(Exchange(rom, {kWrite, AddressFrame(0x9080), DataFrame(kPayload)}), kAck + kAck + kAck);
+    EXPECT_EQ(rom.Memory(0x9080, 4), kPayload);
+}
+
+// A reply's pieces as values, to compare whole.
+struct Timed {
+    ByteString bytes;
+    std::chrono::milliseconds pause;
+    bool operator==(const Timed&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Timed& piece) {
+    return out << "[" << Hex(piece.bytes) << " after " << piece.pause.count() << " ms]";
+}
+
+std::vector<Timed> Pieces(const Reply& reply) {
+    std::vector<Timed> pieces;
+    for (const Piece& piece : reply) pieces.push_back({piece.bytes, piece.pauseBefore});
+    return pieces;
+}
+
+TEST(RomBootloaderDevice, TheChipsWorkDelaysOnlyTheAcknowledgementOfWhatItWrites) {
+    const ByteString global = Bytes({0xFF, 0x00});
+    struct Case {
+        const char* what;
+        RomOptions options;
+        std::vector<ByteString> lead;  // answered at once, one arrival each
+        ByteString frame;
+        Timed answer;
+    };
+    const std::vector<Case> cases = {
+        {"record written", {.programTime = 7ms}, {kWrite, AddressFrame(0x9000)}, DataFrame(kPayload), {kAck, 7ms}},
+        {"record corrupted", {.programTime = 7ms, .corruptWriteAt = 0x9000}, {kWrite, AddressFrame(0x9000)},
+         DataFrame(kPayload), {kAck, 7ms}},
+        {"record refused", {.refuseDataFrame = 1, .programTime = 7ms}, {kWrite, AddressFrame(0x9000)},
+         DataFrame(kPayload), {kNack, 0ms}},
+        {"record, erase time only", {.eraseTime = 40ms}, {kWrite, AddressFrame(0x9000)}, DataFrame(kPayload), {kAck, 0ms}},
+        {"global erase", {.eraseTime = 40ms}, {kErase}, global, {kAck, 40ms}},
+        {"EEPROM erase", {.eraseTime = 40ms}, {kErase}, Bytes({0xEE, 0x11}), {kAck, 40ms}},
+        {"unknown erase parameter", {.eraseTime = 40ms}, {kErase}, Bytes({0xFF, 0x01}), {kNack, 0ms}},
+        {"erase, program time only", {.programTime = 7ms}, {kErase}, global, {kAck, 0ms}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rom rom(c.options);
+        EXPECT_EQ(Pieces(rom.OnBytes(Bytes({0x7F}))), (std::vector<Timed>{{kAck, 0ms}}));
+        for (const ByteString& frame : c.lead) EXPECT_EQ(Pieces(rom.OnBytes(frame)), (std::vector<Timed>{{kAck, 0ms}}));
+        EXPECT_EQ(Pieces(rom.OnBytes(c.frame)), std::vector<Timed>{c.answer});
+    }
+
+    // Frames in one arrival: what comes before the programming goes at once,
+    // what follows it goes with the late acknowledgement.
+    Rom rom(RomOptions{.programTime = 7ms});
+    rom.OnBytes(Bytes({0x7F}));
+    EXPECT_EQ(Pieces(rom.OnBytes(kWrite + AddressFrame(0x9000) + DataFrame(kPayload) + kRead)),
+              (std::vector<Timed>{{kAck + kAck, 0ms}, {kAck + kAck, 7ms}}));
+}
+
+TEST(RomBootloaderDevice, RefusesOrCorruptsTheRecordWrittenAtTheChosenAddress) {
+    ByteString corrupted = kPayload;
+    corrupted[0] = static_cast<char>(~corrupted[0]);
+    struct Case {
+        const char* what;
+        RomOptions options;
+        ByteString answer;  // to the data frame at 0x9080
+        ByteString held;    // at 0x9080 afterwards
+    };
+    const std::vector<Case> cases = {
+        {"refused", {.refuseWriteAt = 0x9080}, kNack, ByteString(4, static_cast<char>(Rom::kFactoryByte))},
+        {"corrupted", {.corruptWriteAt = 0x9080}, kAck, corrupted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rom rom(c.options);
+        rom.OnBytes(Bytes({0x7F}));
+        for (const std::uint32_t address : {0x9000u, 0x9080u, 0x9100u}) {
+            EXPECT_EQ(Exchange(rom, {kWrite, AddressFrame(address), DataFrame(kPayload)}),
+                      kAck + kAck + (address == 0x9080 ? c.answer : kAck))
+                << address;
+        }
+        EXPECT_EQ(rom.Memory(0x9000, 4), kPayload);
+        EXPECT_EQ(rom.Memory(0x9100, 4), kPayload);
+        // A read-back finds the difference at that address, and only there.
+        EXPECT_EQ(Exchange(rom, {kRead, AddressFrame(0x907F), Bytes({0x05, 0xFA})}),
+                  kAck + kAck + kAck + Bytes({Rom::kFactoryByte}) + c.held + Bytes({Rom::kFactoryByte}));
+    }
+}
+
+SimCommand Parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "veltra-sim");
+    return ParseSimCommand(static_cast<int>(args.size()), args.data());
+}
+
+TEST(SimRomCommandLine, TakesTheChipsTimesAndTheChosenAddresses) {
+    const SimCommand plain = Parse({"--rom"});
+    EXPECT_EQ(plain.romOptions.programTime, 0ms);
+    EXPECT_EQ(plain.romOptions.eraseTime, 0ms);
+    EXPECT_FALSE(plain.romOptions.refuseWriteAt.has_value());
+    EXPECT_FALSE(plain.romOptions.corruptWriteAt.has_value());
+
+    const SimCommand chosen = Parse({"--rom", "--program-ms", "3", "--erase-ms", "0", "--refuse-write-at", "0x9080",
+                                     "--corrupt-write-at", "37120"});
+    EXPECT_EQ(chosen.romOptions.programTime, 3ms);
+    EXPECT_EQ(chosen.romOptions.eraseTime, 0ms);
+    EXPECT_EQ(chosen.romOptions.refuseWriteAt, 0x9080u);
+    EXPECT_EQ(chosen.romOptions.corruptWriteAt, 0x9100u) << "decimal";
+
+    const SimCommand edges = Parse({"--refuse-write-at", "0XFFFFFFFF", "--corrupt-write-at", "0", "--rom"});
+    EXPECT_EQ(edges.romOptions.refuseWriteAt, 0xFFFFFFFFu);
+    EXPECT_EQ(edges.romOptions.corruptWriteAt, 0u);
+}
+
+TEST(SimRomCommandLine, BadValuesAreRefusedNamingTheOption) {
+    struct Case {
+        std::vector<const char*> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--rom", "--program-ms"}, "--program-ms wants a value"},
+        {{"--rom", "--program-ms", "-1"}, "--program-ms wants a whole number of milliseconds from 0 up, not \"-1\""},
+        {{"--rom", "--erase-ms", "2s"}, "--erase-ms wants a whole number of milliseconds from 0 up, not \"2s\""},
+        {{"--rom", "--erase-ms", ""}, "--erase-ms wants a whole number of milliseconds from 0 up, not \"\""},
+        {{"--rom", "--refuse-write-at", "0x"}, "--refuse-write-at wants an address, in hex with 0x or decimal, not \"0x\""},
+        {{"--rom", "--refuse-write-at", "9080h"},
+         "--refuse-write-at wants an address, in hex with 0x or decimal, not \"9080h\""},
+        {{"--rom", "--corrupt-write-at", "0x100000000"},
+         "--corrupt-write-at wants an address, in hex with 0x or decimal, not \"0x100000000\""},
+        {{"--rom", "--corrupt-write-at", "-5"}, "--corrupt-write-at wants an address, in hex with 0x or decimal, not \"-5\""},
+        {{"--program-ms", "3"}, "--program-ms is for the ROM bootloader: give --rom too"},
+        {{"--echo", "--refuse-write-at", "0x9080"}, "--refuse-write-at is for the ROM bootloader: give --rom too"},
+    };
+    for (const Case& c : cases) {
+        try {
+            Parse(c.args);
+            ADD_FAILURE() << c.message << ": accepted";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,194 @@
+// veltra-load --rom: the microcontroller programmed through its ROM
+// bootloader from a terminal, as a child process against the simulated
+// bootloader of this process over a real pseudo-terminal.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/RomBootloaderDevice.h"
+#include "support/LoadRun.h"
+
+namespace veltra::terminal {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::RomBootloaderDevice;
+using sim::RomOptions;
+using testing::Ended;
+using testing::ExpectPlain;
+using testing::LineFor;
+using testing::Lines;
+using testing::LoadToTheEnd;
+
+constexpr std::size_t kHeader = 64;
+constexpr std::size_t kRecord = 128;
+constexpr std::size_t kProgramOffset = kHeader + kRecord * 160;
+constexpr std::uint32_t kProgramBase = 0x9000;
+
+// An image with EEPROM records, three program records (the last one short)
+// and option values in its header.
+std::string Image() {
+    std::string image(kProgramOffset + 2 * kRecord + 40, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 11 + 7) % 251);
+    image[kProgramOffset] = 0x23;
+    return image;
+}
+
+unsigned ImageByte(std::size_t offset) { return static_cast<std::uint8_t>(Image()[offset]); }
+
+std::string Hex(unsigned byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte & 0xFFu);
+    return text;
+}
+
+class LoadRom : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "veltra-rom-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        image_ = Image();
+        file_ = Write("image.bin", image_);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        const std::string path = (dir_ / name).string();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    // What the image puts into the program area: its records, the last one
+    // padded with 0xFF.
+    std::string Program() const {
+        std::string program = image_.substr(kProgramOffset);
+        program.resize(3 * kRecord, '\xFF');
+        return program;
+    }
+
+    Ended Run(const std::shared_ptr<RomBootloaderDevice>& rom, std::vector<std::string> options) {
+        const auto line = LineFor(rom);
+        std::vector<std::string> args{"--rom", "--port", line->Path(), "--wait", "1"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(file_);
+        Ended run = LoadToTheEnd(args);
+        ExpectPlain(run);
+        return run;
+    }
+
+    fs::path dir_;
+    std::string image_;
+    std::string file_;
+};
+
+TEST_F(LoadRom, WritesTheImageAndEndsWithTheRunsLastWords) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        bool eeprom;
+    };
+    const Case cases[] = {
+        {"program area only", {}, false},
+        {"with the EEPROM", {"--eeprom"}, true},
+        {"at 115200 baud", {"--baud", "115200"}, false},
+        {"read back", {"--verify"}, false},
+        {"quiet", {"--quiet", "--eeprom", "--verify", "--baud=57600"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto rom = std::make_shared<RomBootloaderDevice>();
+        const Ended run = Run(rom, c.options);
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        // On a pipe the only line is the closing one.
+        EXPECT_EQ(run.out, "-----Succefull------\n");
+        EXPECT_EQ(rom->Memory(kProgramBase, 3 * kRecord), Program());
+        EXPECT_EQ(rom->Memory(0x4803, 1), image_.substr(19, 1)) << "option bytes from the header";
+        EXPECT_EQ(rom->EepromErases(), c.eeprom ? 1 : 0);
+        const std::string eeprom = rom->Memory(0x4000, 8 * kRecord);
+        if (c.eeprom) {
+            EXPECT_EQ(eeprom, image_.substr(kHeader, 8 * kRecord));
+        } else {
+            EXPECT_EQ(eeprom, std::string(8 * kRecord, static_cast<char>(RomBootloaderDevice::kFactoryByte)));
+        }
+        EXPECT_TRUE(rom->GoReceived());
+    }
+}
+
+TEST_F(LoadRom, EachKindOfFailureHasItsExitCode) {
+    struct Case {
+        const char* what;
+        RomOptions options;
+        std::vector<std::string> extra;
+        int code;
+        std::string out;
+        std::vector<std::string> err;
+    };
+    const Case cases[] = {
+        {"a refused record", {.refuseWriteAt = kProgramBase + kRecord}, {}, 1, "-----Failed------\n",
+         {" data 1,part error"}},
+        {"a refused erase", {.refuseEraseCommand = true}, {}, 1, "-----Failed------\n",
+         {"Erase error: the microcontroller did not acknowledge the erase; nothing was written"}},
+        {"a record read back different", {.corruptWriteAt = kProgramBase + kRecord}, {"--verify"}, 1,
+         "-----Failed------\n",
+         {"Read-back differs at 0x09080: the microcontroller holds " + Hex(~ImageByte(kProgramOffset + kRecord)) +
+          ", the image has " + Hex(ImageByte(kProgramOffset + kRecord))}},
+        {"no synchronisation", {.syncAttempt = 1000}, {}, 2, "No connection\n",
+         {"No answer from device. Keep waiting? — no"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto rom = std::make_shared<RomBootloaderDevice>(c.options);
+        const Ended run = Run(rom, c.extra);
+        EXPECT_EQ(run.code, c.code) << run.err;
+        EXPECT_EQ(run.out, c.out);
+        const std::vector<std::string> err = Lines(run.err);
+        ASSERT_EQ(err.size(), c.err.size()) << run.err;
+        for (std::size_t i = 0; i < err.size(); ++i) EXPECT_EQ(err[i].substr(0, c.err[i].size()), c.err[i]);
+        EXPECT_EQ(rom->GoReceived(), c.code == 1);
+    }
+}
+
+TEST_F(LoadRom, FilePortAndUsageProblemsEndBeforeTheLine) {
+    std::string unmarked = Image();
+    unmarked[kProgramOffset] = 0x00;
+    const std::string unfit = Write("unfit.bin", unmarked);
+    const std::string missing = (dir_ / "missing.bin").string();
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;  // the port is the simulated one unless they name another
+        int code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"a missing file", {"--rom", missing}, 3, "Cannot open firmware file " + missing},
+        {"an image without the program marker", {"--rom", unfit}, 3, " File corrupt\n"},
+        {"a port that is not there", {"--rom", "--port", (dir_ / "no-tty").string(), file_}, 4, "Com Port "},
+        {"--loop with --rom", {"--rom", "--loop", file_}, 64, "veltra-load: --loop cannot go with --rom"},
+        {"--baud without --rom", {"--baud", "115200", file_}, 64, "veltra-load: --baud goes with --rom only"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto rom = std::make_shared<RomBootloaderDevice>();
+        const auto line = LineFor(rom);
+        std::vector<std::string> args{"--port", line->Path()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Ended run = LoadToTheEnd(args);
+        EXPECT_EQ(run.code, c.code) << run.err;
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(line->Received().empty()) << "nothing reached the line";
+    }
+}
+
+}  // namespace
+}  // namespace veltra::terminal
