@@ -28,7 +28,7 @@ constexpr std::size_t kFirstRecord = 160;
 constexpr std::size_t kLastRecord = 383;
 constexpr auto kProgramTime = 3ms;  // per block written, as a small chip takes
 constexpr auto kEraseTime = 50ms;
-constexpr int kRuns = 3;
+constexpr int kRuns = 5;
 
 // Ends one byte short of record 383, so that no padding record follows it.
 std::string WriteImage() {
