@@ -44,12 +44,17 @@ int TestBlockCommand(const LoadCommand& command, TerminalOperator& op) {
     return op.LastReply() == HexForm(std::to_string(kAccepted)) + "," ? kExitSuccess : kExitFailed;
 }
 
-int DownloadCommand(const LoadCommand& command, TerminalOperator& op) {
-    // "Open File", with the FILE of the command line as the dialog's answer:
-    // the same checks and the same boxes as in the window.
+// "Open File", with the FILE of the command line as the dialog's answer: the
+// same checks and the same boxes as in the window. Nothing when refused.
+FirmwareChoice ChooseCommandFile(const LoadCommand& command, TerminalOperator& op) {
     FirmwareChoice choice;
     op.SetFileAnswer(command.file);
     ChooseFirmwareFile(op, choice);
+    return choice;
+}
+
+int DownloadCommand(const LoadCommand& command, TerminalOperator& op) {
+    const FirmwareChoice choice = ChooseCommandFile(command, op);
     if (!choice.Chosen()) return kExitFileProblem;
 
     SerialPort port(op);
@@ -91,9 +96,7 @@ ExitCode ExitCodeOf(rom::FlashingOutcome outcome) {
 // The window's hidden "Start", with the file of the command line as the one
 // chosen and --eeprom as the EEPROM box.
 int RomCommand(const LoadCommand& command, TerminalOperator& op) {
-    FirmwareChoice choice;
-    op.SetFileAnswer(command.file);
-    ChooseFirmwareFile(op, choice);
+    const FirmwareChoice choice = ChooseCommandFile(command, op);
     if (!choice.Chosen()) return kExitFileProblem;
 
     SerialPort port(op);

@@ -52,6 +52,25 @@ TEST(SimCommandLine, LinkAndEchoAreTaken) {
     EXPECT_EQ(port.port, "COM3:");
 }
 
+TEST(SimCommandLine, RomBootloaderTakesTheChipsTimesAndTheChosenAddresses) {
+    const SimCommand plain = Parse({"--rom"});
+    EXPECT_EQ(plain.romOptions.programTime, 0ms);
+    EXPECT_EQ(plain.romOptions.eraseTime, 0ms);
+    EXPECT_FALSE(plain.romOptions.refuseWriteAt.has_value());
+    EXPECT_FALSE(plain.romOptions.corruptWriteAt.has_value());
+
+    const SimCommand chosen = Parse({"--rom", "--program-ms", "3", "--erase-ms", "0", "--refuse-write-at", "0x9080",
+                                     "--corrupt-write-at", "37120"});
+    EXPECT_EQ(chosen.romOptions.programTime, 3ms);
+    EXPECT_EQ(chosen.romOptions.eraseTime, 0ms);
+    EXPECT_EQ(chosen.romOptions.refuseWriteAt, 0x9080u);
+    EXPECT_EQ(chosen.romOptions.corruptWriteAt, 0x9100u) << "decimal";
+
+    const SimCommand edges = Parse({"--refuse-write-at", "0XFFFFFFFF", "--corrupt-write-at", "0", "--rom"});
+    EXPECT_EQ(edges.romOptions.refuseWriteAt, 0xFFFFFFFFu);
+    EXPECT_EQ(edges.romOptions.corruptWriteAt, 0u);
+}
+
 TEST(SimCommandLine, ContradictionsAreRefusedNamingTheOption) {
     struct Case { std::vector<const char*> args; std::string message; };
     const Case cases[] = {
@@ -68,6 +87,18 @@ TEST(SimCommandLine, ContradictionsAreRefusedNamingTheOption) {
         {{"--silent-from", "2", "--echo"}, "--silent-from is for the device's loader, not with --echo"},
         {{"--echo", "--handshake-attempt", "2"}, "--handshake-attempt is for the loaders, not with --echo"},
         {{"--echo=1"}, "unknown option --echo=1"},
+        {{"--rom", "--program-ms"}, "--program-ms wants a value"},
+        {{"--rom", "--program-ms", "-1"}, "--program-ms wants a whole number of milliseconds from 0 up, not \"-1\""},
+        {{"--rom", "--erase-ms", "2s"}, "--erase-ms wants a whole number of milliseconds from 0 up, not \"2s\""},
+        {{"--rom", "--erase-ms", ""}, "--erase-ms wants a whole number of milliseconds from 0 up, not \"\""},
+        {{"--rom", "--refuse-write-at", "0x"}, "--refuse-write-at wants an address, in hex with 0x or decimal, not \"0x\""},
+        {{"--rom", "--refuse-write-at", "9080h"},
+         "--refuse-write-at wants an address, in hex with 0x or decimal, not \"9080h\""},
+        {{"--rom", "--corrupt-write-at", "0x100000000"},
+         "--corrupt-write-at wants an address, in hex with 0x or decimal, not \"0x100000000\""},
+        {{"--rom", "--corrupt-write-at", "-5"}, "--corrupt-write-at wants an address, in hex with 0x or decimal, not \"-5\""},
+        {{"--program-ms", "3"}, "--program-ms is for the ROM bootloader: give --rom too"},
+        {{"--echo", "--refuse-write-at", "0x9080"}, "--refuse-write-at is for the ROM bootloader: give --rom too"},
     };
     for (const Case& c : cases) {
         try {

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "rombootloader/BootloaderFrames.h"
-#include "sim/CommandLine.h"
 #include "sim/RomBootloaderDevice.h"
 #include "sim/Trace.h"
 #include "support/Bytes.h"
@@ -280,59 +279,6 @@ TEST(RomBootloaderDevice, RefusesOrCorruptsTheRecordWrittenAtTheChosenAddress) {
         // A read-back finds the difference at that address, and only there.
         EXPECT_EQ(Exchange(rom, {kRead, AddressFrame(0x907F), Bytes({0x05, 0xFA})}),
                   kAck + kAck + kAck + Bytes({Rom::kFactoryByte}) + c.held + Bytes({Rom::kFactoryByte}));
-    }
-}
-
-SimCommand Parse(std::vector<const char*> args) {
-    args.insert(args.begin(), "veltra-sim");
-    return ParseSimCommand(static_cast<int>(args.size()), args.data());
-}
-
-TEST(SimRomCommandLine, TakesTheChipsTimesAndTheChosenAddresses) {
-    const SimCommand plain = Parse({"--rom"});
-    EXPECT_EQ(plain.romOptions.programTime, 0ms);
-    EXPECT_EQ(plain.romOptions.eraseTime, 0ms);
-    EXPECT_FALSE(plain.romOptions.refuseWriteAt.has_value());
-    EXPECT_FALSE(plain.romOptions.corruptWriteAt.has_value());
-
-    const SimCommand chosen = Parse({"--rom", "--program-ms", "3", "--erase-ms", "0", "--refuse-write-at", "0x9080",
-                                     "--corrupt-write-at", "37120"});
-    EXPECT_EQ(chosen.romOptions.programTime, 3ms);
-    EXPECT_EQ(chosen.romOptions.eraseTime, 0ms);
-    EXPECT_EQ(chosen.romOptions.refuseWriteAt, 0x9080u);
-    EXPECT_EQ(chosen.romOptions.corruptWriteAt, 0x9100u) << "decimal";
-
-    const SimCommand edges = Parse({"--refuse-write-at", "0XFFFFFFFF", "--corrupt-write-at", "0", "--rom"});
-    EXPECT_EQ(edges.romOptions.refuseWriteAt, 0xFFFFFFFFu);
-    EXPECT_EQ(edges.romOptions.corruptWriteAt, 0u);
-}
-
-TEST(SimRomCommandLine, BadValuesAreRefusedNamingTheOption) {
-    struct Case {
-        std::vector<const char*> args;
-        std::string message;
-    };
-    const Case cases[] = {
-        {{"--rom", "--program-ms"}, "--program-ms wants a value"},
-        {{"--rom", "--program-ms", "-1"}, "--program-ms wants a whole number of milliseconds from 0 up, not \"-1\""},
-        {{"--rom", "--erase-ms", "2s"}, "--erase-ms wants a whole number of milliseconds from 0 up, not \"2s\""},
-        {{"--rom", "--erase-ms", ""}, "--erase-ms wants a whole number of milliseconds from 0 up, not \"\""},
-        {{"--rom", "--refuse-write-at", "0x"}, "--refuse-write-at wants an address, in hex with 0x or decimal, not \"0x\""},
-        {{"--rom", "--refuse-write-at", "9080h"},
-         "--refuse-write-at wants an address, in hex with 0x or decimal, not \"9080h\""},
-        {{"--rom", "--corrupt-write-at", "0x100000000"},
-         "--corrupt-write-at wants an address, in hex with 0x or decimal, not \"0x100000000\""},
-        {{"--rom", "--corrupt-write-at", "-5"}, "--corrupt-write-at wants an address, in hex with 0x or decimal, not \"-5\""},
-        {{"--program-ms", "3"}, "--program-ms is for the ROM bootloader: give --rom too"},
-        {{"--echo", "--refuse-write-at", "0x9080"}, "--refuse-write-at is for the ROM bootloader: give --rom too"},
-    };
-    for (const Case& c : cases) {
-        try {
-            Parse(c.args);
-            ADD_FAILURE() << c.message << ": accepted";
-        } catch (const std::invalid_argument& e) {
-            EXPECT_EQ(std::string(e.what()), c.message);
-        }
     }
 }
 
