@@ -117,6 +117,8 @@ void TerminalOperator::ShowRecords(const std::string& what, std::size_t done, st
     Activity();
     const auto now = std::chrono::steady_clock::now();
     if (what != recordsWhat_) {
+        // The finished count of the records written stays on its own line.
+        EndProgressLine();
         recordsWhat_ = what;
         recordsSince_ = now;
         recordsAtStart_ = done;
