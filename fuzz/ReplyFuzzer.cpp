@@ -70,6 +70,7 @@ void RunOne(const Selector& selector, std::span<const std::uint8_t> input) {
         // The fake answers at once; a read that finds silence still rests its
         // whole total deadline in ReadPort, so a zero deadline keeps silence free.
         port.SetReadTimeouts(ReadTimeouts{0, 0});
+        port.SetAnswerCeilingPercent(0);
         ByteString wrs;
         switch (selector.operation) {
             case Operation::Exchange: exchanged = wrstr(port, op, request); break;

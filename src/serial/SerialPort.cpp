@@ -125,12 +125,14 @@ ByteString SerialPort::ReadPort() {
 
 ByteString SerialPort::ReadAnswer(std::size_t count, std::chrono::milliseconds ceiling) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + ceiling;
+    const auto deadline = Clock::now() + ceiling * std::max(answerCeilingPercent_, 0) / 100;
     ByteString received;
     bool justLost = false;
     try {
-        while (received.size() < count && PortHandle_.Valid()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        // At least one read, also with no time left: what has arrived is the answer.
+        for (bool firstRead = true; received.size() < count && PortHandle_.Valid(); firstRead = false) {
+            const auto left = std::max<long long>(
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count(), firstRead ? 1 : 0);
             if (left <= 0) break;
             platform::CommTimeouts first = ToCommTimeouts(timeouts_);
             first.ReadIntervalTimeout = platform::kMaxTimeout;

@@ -64,6 +64,10 @@ public:
     using DeviceNameMap = std::function<std::string(const std::string& portName)>;
     void SetDeviceNameMap(DeviceNameMap map);
     void SetReadTimeouts(ReadTimeouts timeouts);
+    // Scales every ReadAnswer ceiling, in percent. The product keeps 100; the
+    // fuzzer, whose line answers at once or never, sets 0 so that silence
+    // costs no time.
+    void SetAnswerCeilingPercent(int percent) { answerCeilingPercent_ = percent; }
     void SetOpenGuards(platform::OpenGuards guards) { guards_ = std::move(guards); }
 
 private:
@@ -79,6 +83,7 @@ private:
     Operator& op_;
     DeviceNameMap deviceName_;
     ReadTimeouts timeouts_;
+    int answerCeilingPercent_ = 100;
     platform::OpenGuards guards_;
     PortHandle PortHandle_;
     std::string portName_;  // as the operator chose it, for the box of a lost port
