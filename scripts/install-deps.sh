@@ -10,6 +10,8 @@ recommends=()
 packages=(
   g++ cmake ninja-build pkg-config   # the build
   libgtest-dev                       # the tests
+  libssl-dev                         # SHA-256 of a firmware image (libcrypto)
+  nlohmann-json3-dev                 # veltra-load's log lines (JSON)
   clang libclang-rt-dev              # the reply fuzzer; clang only recommends the runtimes that hold libFuzzer
   qt6-base-dev qt6-qpa-plugins       # the window; the offscreen platform for window tests
   fonts-dejavu-core                  # the window tests measure captions in a real font

@@ -4,6 +4,7 @@
 // the operation comes from this one image, so a file changed on disk while the
 // operation runs cannot change what it sends.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,6 +27,10 @@ struct FirmwareImage {
     // came from the image: fewer than the record's size at its end.
     std::size_t CopyRecord(std::size_t offset, std::span<std::uint8_t> record) const;
 };
+
+// Told the image an operation has read, before it sends anything of it: the
+// very bytes it sends.
+using ImageRead = std::function<void(const FirmwareImage& image)>;
 
 // The length of a file that may be chosen as firmware, without reading it.
 // Shows the box naming the file and the reason, and gives nothing, for a file

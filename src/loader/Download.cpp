@@ -31,7 +31,7 @@ std::string BytesLine(const char* verdict, std::int64_t bytes) {
 }  // namespace
 
 void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
-                 std::chrono::milliseconds wakePatience, LoaderWake wake) {
+                 std::chrono::milliseconds wakePatience, LoaderWake wake, const ImageRead& imageRead) {
     op.SetTrafficLog("Running!  ");
     if (!choice.Chosen()) {
         op.SetStatusLine(kStatusNoFile);
@@ -47,6 +47,7 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
         op.SetStatusLine(kStatusFileError);
         return;
     }
+    if (imageRead) imageRead(*image);
 
     if (wake == LoaderWake::Needed) {
         switch (WakeLoader(port, op, wrs, wakePatience)) {

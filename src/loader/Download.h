@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "firmware/FirmwareChoice.h"
+#include "firmware/FirmwareImage.h"
 #include "protocol/WakeUp.h"
 #include "serial/ByteString.h"
 #include "serial/Operator.h"
@@ -38,9 +39,11 @@ enum class LoaderWake { Needed, Answered };
 
 // "RUN": wakes the loader and sends the chosen file block by block. A port
 // lost on the way ends it at once: the port's box instead of a part error,
-// and "Failed - " with the bytes the device took.
+// and "Failed - " with the bytes the device took. `imageRead`, when set, is
+// told the file's image once it is read, before the loader is woken.
 void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
-                 std::chrono::milliseconds wakePatience = kWakePatience, LoaderWake wake = LoaderWake::Needed);
+                 std::chrono::milliseconds wakePatience = kWakePatience, LoaderWake wake = LoaderWake::Needed,
+                 const ImageRead& imageRead = {});
 
 // "посылка": one fixed block 0x00..0x3F, shown before it is sent; its status
 // goes to the reply box as decimal text.

@@ -71,6 +71,7 @@ FlashingOutcome RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, con
     }
     const std::optional<FirmwareImage> image = LoadFirmwareImage(op, choice.path);
     if (!image) return FlashingOutcome::FileProblem;
+    if (options.imageRead) options.imageRead(*image);
     if (!ImageFitForFlashing(*image, eeprom)) {
         op.ShowMessage({" File corrupt ", MessageIcon::None, {}});
         return FlashingOutcome::FileProblem;

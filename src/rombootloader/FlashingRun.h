@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "firmware/FirmwareChoice.h"
+#include "firmware/FirmwareImage.h"
 #include "protocol/WakeUp.h"
 #include "serial/ByteString.h"
 #include "serial/Operator.h"
@@ -32,6 +33,10 @@ struct FlashingOptions {
     bool readBack = false;
     // Told after each record written or read back: how many of how many.
     std::function<void(RunPhase phase, std::size_t done, std::size_t total)> progress;
+    // Told the file's image once it is read, before it is checked and before
+    // anything reaches the line. Its "= {}" lets a caller that names the
+    // fields above leave this one out without a missing-initializer warning.
+    ImageRead imageRead = {};
 };
 
 FlashingOutcome RunFlashing(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,

@@ -6,9 +6,10 @@
 namespace veltra::terminal {
 
 const char* const kLoadUsage =
-    "usage: veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] [--loop] FILE\n"
+    "usage: veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] [--loop]\n"
+    "                   [--log LOG] FILE\n"
     "       veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] --rom\n"
-    "                   [--eeprom] [--baud N] [--verify] FILE\n"
+    "                   [--eeprom] [--baud N] [--verify] [--log LOG] FILE\n"
     "       veltra-load [--port NAME] [--quiet|--verbose] --test-block\n"
     "       veltra-load --list\n"
     "Loads FILE into the measuring device through its own loader, as the window's\n"
@@ -31,6 +32,12 @@ const char* const kLoadUsage =
     "                   57600 or 115200; the bootloader measures it from the first\n"
     "                   0x7F (the device's own loader runs at 19200 only)\n"
     "  --verify         with --rom: read every written record back and compare\n"
+    "  --log LOG        append one line of JSON per device to LOG (created when\n"
+    "                   missing), each on the disk before the next device: time\n"
+    "                   (UTC), port, adapter, device (its number on the port),\n"
+    "                   operation (download or rom), file, size, sha256 of the\n"
+    "                   image sent, result (the closing line), bytes (the device\n"
+    "                   took; with --rom the records written), seconds, exit\n"
     "  --test-block     send the fixed test block and print the reply box\n"
     "  --list           list the ports: name, device, description (tab-separated)\n"
     "  --help           this text\n"
@@ -44,7 +51,8 @@ const char* const kLoadUsage =
     "      read back different)\n"
     "  2   no connection: nobody answered the wake-up within --wait\n"
     "  3   a file problem: FILE is missing, unreadable or not a regular file\n"
-    "      (with --rom also: an image the run cannot program)\n"
+    "      (with --rom also: an image the run cannot program); or the --log\n"
+    "      file cannot be opened (nothing is done) or written (after the device)\n"
     "  4   a port problem: the port cannot be opened, or it has gone during the\n"
     "      run (an adapter pulled out)\n"
     "  64  bad usage\n"
@@ -109,7 +117,7 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) throw UsageError(option + " wants a value");
             return args[++i];
         };
-        if (inlineValue && option != "--port" && option != "--wait" && option != "--baud") {
+        if (inlineValue && option != "--port" && option != "--wait" && option != "--baud" && option != "--log") {
             throw UsageError("unknown option " + arg);
         }
 
@@ -141,6 +149,9 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
         } else if (option == "--baud") {
             command.baud = RomBaud(value());
             baudGiven = true;
+        } else if (option == "--log") {
+            command.log = value();
+            if (command.log.empty()) throw UsageError("--log wants a file name, not \"\"");
         } else if (option == "--list") {
             SetAction(command, Action::List, option, actionOption);
         } else if (option == "--test-block") {
@@ -175,6 +186,7 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
     if (!files.empty()) throw UsageError(actionOption + " takes no FILE");
     if (command.loop) throw UsageError("--loop is for loading a FILE, not with " + actionOption);
     if (waitGiven) throw UsageError("--wait is for loading a FILE, not with " + actionOption);
+    if (!command.log.empty()) throw UsageError("--log is for loading a FILE, not with " + actionOption);
     if (command.action == Action::List && (portGiven || !quietOrVerbose.empty())) {
         throw UsageError("--list takes no other option");
     }

@@ -23,6 +23,7 @@ struct LoadCommand {
     bool verify = false;  // --rom: read every written record back
     int baud = 19200;     // --rom: the bootloader takes its speed from the first 0x7F
     std::string file;
+    std::string log;      // --log: the file a line per device is appended to; empty for none
 };
 
 // The speeds --baud takes.

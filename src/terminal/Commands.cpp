@@ -1,18 +1,24 @@
 #include "terminal/Commands.h"
 
+#include <chrono>
+
 #include "firmware/FileChoice.h"
 #include "loader/Download.h"
 #include "protocol/CommandExchange.h"
 #include "protocol/TrafficLog.h"
 #include "rombootloader/FlashingRun.h"
+#include "rombootloader/ImageTransfer.h"
 #include "serial/PortList.h"
 #include "serial/SerialPort.h"
+#include "terminal/DeviceLog.h"
 #include "terminal/DeviceLoop.h"
 #include "terminal/ExitCode.h"
 #include "terminal/TerminalOperator.h"
 
 namespace veltra::terminal {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 int ListPortsCommand(std::ostream& out) {
     for (const PortEntry& entry : ListPorts()) {
@@ -53,21 +59,52 @@ FirmwareChoice ChooseCommandFile(const LoadCommand& command, TerminalOperator& o
     return choice;
 }
 
-int DownloadCommand(const LoadCommand& command, TerminalOperator& op) {
+// Appends the line of a device to the log. One that cannot be written is
+// told, and a success becomes a file problem: no device may pass for logged
+// that is not.
+int Logged(PortLog& log, TerminalOperator& op, int device, const std::string& result, std::int64_t bytes,
+           Clock::time_point start, int code) {
+    std::string problem;
+    if (log.Write(device, result, bytes, Clock::now() - start, code, problem)) return code;
+    op.Complain(problem);
+    return code == kExitSuccess ? kExitFileProblem : code;
+}
+
+// A run that ends before it reaches the line, on a file or port problem,
+// still leaves its line, as its first device: the box that said why is its
+// result.
+int EndedBeforeTheLine(PortLog& log, TerminalOperator& op, Clock::time_point start, int code) {
+    return Logged(log, op, 1, op.LastMessage(), 0, start, code);
+}
+
+int DownloadCommand(const LoadCommand& command, TerminalOperator& op, PortLog& log) {
+    const auto start = Clock::now();
     const FirmwareChoice choice = ChooseCommandFile(command, op);
-    if (!choice.Chosen()) return kExitFileProblem;
+    if (!choice.Chosen()) return EndedBeforeTheLine(log, op, start, kExitFileProblem);
 
     SerialPort port(op);
-    if (!OpenDevicePort(port, op, command.port)) return kExitPortProblem;
+    if (!OpenDevicePort(port, op, command.port)) return EndedBeforeTheLine(log, op, start, kExitPortProblem);
     ByteString wrs;
     int code = kExitSuccess;
     if (command.loop) {
-        code = RunDeviceLoop(port, op, wrs, choice, command.wait);
+        LoopHooks hooks;
+        hooks.imageRead = log.ImageHook();
+        hooks.deviceEnded = [&](const DeviceEnd& end) {
+            std::string problem;
+            if (log.Write(end.number, OneLine(end.status), BytesOfStatus(end.status), end.elapsed, end.code, problem)) {
+                return true;
+            }
+            op.Complain(problem);
+            return false;
+        };
+        code = RunDeviceLoop(port, op, wrs, choice, command.wait, hooks);
     } else {
         op.EchoStatusLines(true);
-        RunDownload(port, op, wrs, choice, command.wait);
+        const auto runStart = Clock::now();
+        RunDownload(port, op, wrs, choice, command.wait, LoaderWake::Needed, log.ImageHook());
         if (command.verbosity == Verbosity::Quiet) op.Conclude(OneLine(op.LastStatus()));
         code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
+        code = Logged(log, op, 1, OneLine(op.LastStatus()), BytesOfStatus(op.LastStatus()), runStart, code);
     }
     port.ClosePort();
     return code;
@@ -95,26 +132,51 @@ ExitCode ExitCodeOf(rom::FlashingOutcome outcome) {
 
 // The window's hidden "Start", with the file of the command line as the one
 // chosen and --eeprom as the EEPROM box.
-int RomCommand(const LoadCommand& command, TerminalOperator& op) {
+int RomCommand(const LoadCommand& command, TerminalOperator& op, PortLog& log) {
+    const auto start = Clock::now();
     const FirmwareChoice choice = ChooseCommandFile(command, op);
-    if (!choice.Chosen()) return kExitFileProblem;
+    if (!choice.Chosen()) return EndedBeforeTheLine(log, op, start, kExitFileProblem);
 
     SerialPort port(op);
-    if (!OpenDevicePort(port, op, command.port, std::to_string(command.baud) + ",n,8,1")) return kExitPortProblem;
+    if (!OpenDevicePort(port, op, command.port, std::to_string(command.baud) + ",n,8,1")) {
+        return EndedBeforeTheLine(log, op, start, kExitPortProblem);
+    }
     op.SetEeprom(command.eeprom);
     ByteString wrs;
+    std::size_t recordsWritten = 0;
     rom::FlashingOptions options;
     options.wakePatience = command.wait;
     options.readBack = command.verify;
-    options.progress = [&op](rom::RunPhase phase, std::size_t done, std::size_t total) {
+    options.progress = [&op, &recordsWritten](rom::RunPhase phase, std::size_t done, std::size_t total) {
+        if (phase == rom::RunPhase::Writing) recordsWritten = done;
         op.ShowRecords(phase == rom::RunPhase::Writing ? "written" : "read back", done, total);
     };
+    options.imageRead = log.ImageHook();
+    const auto runStart = Clock::now();
     const rom::FlashingOutcome outcome = rom::RunFlashing(port, op, wrs, choice, options);
     port.ClosePort();
     // A run that ended before it reached the line (a file problem) has said
     // why in its box.
-    if (const std::string last = LastWords(op.LastTrafficLog()); !last.empty()) op.Conclude(last);
-    return ExitCodeOf(outcome);
+    const std::string last = LastWords(op.LastTrafficLog());
+    if (!last.empty()) op.Conclude(last);
+    return Logged(log, op, 1, last.empty() ? op.LastMessage() : last,
+                  static_cast<std::int64_t>(recordsWritten * rom::kRecordSize), runStart, ExitCodeOf(outcome));
+}
+
+// The file of --log, opened before anything else is done: a log that cannot
+// be written must stop the run before a device is touched.
+bool OpenLog(const LoadCommand& command, LogFile& file, TerminalOperator& op) {
+    std::string reason;
+    if (file.Open(command.log, reason)) return true;
+    op.Complain("Cannot open the log file " + command.log + ": " + reason);
+    return false;
+}
+
+int LoadFile(const LoadCommand& command, TerminalOperator& op) {
+    LogFile file;
+    if (!command.log.empty() && !OpenLog(command, file, op)) return kExitFileProblem;
+    PortLog log(command.log.empty() ? nullptr : &file, command);
+    return command.rom ? RomCommand(command, op, log) : DownloadCommand(command, op, log);
 }
 
 }  // namespace
@@ -133,7 +195,7 @@ int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& 
             return kExitSuccess;
         case Action::List: return ListPortsCommand(out);
         case Action::TestBlock: return TestBlockCommand(command, op);
-        case Action::Download: return command.rom ? RomCommand(command, op) : DownloadCommand(command, op);
+        case Action::Download: return LoadFile(command, op);
     }
     return kExitUsage;
 }

@@ -71,7 +71,7 @@ std::string Devices(int count) { return std::to_string(count) + (count == 1 ? " 
 }  // namespace
 
 int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareChoice& choice,
-                  std::chrono::milliseconds wakePatience) {
+                  std::chrono::milliseconds wakePatience, const LoopHooks& hooks) {
     CatchInterrupts();
     int number = 0;
     int succeeded = 0;
@@ -96,7 +96,7 @@ int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const
                         " (interrupt again to end at once)");
         });
         const auto start = Clock::now();
-        RunDownload(port, op, wrs, choice, wakePatience, LoaderWake::Answered);
+        RunDownload(port, op, wrs, choice, wakePatience, LoaderWake::Answered, hooks.imageRead);
         const auto elapsed = Clock::now() - start;
         op.SetOnActivity({});
 
@@ -108,10 +108,13 @@ int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const
             ++failed;
             fail(code);
         }
+        const bool told = !hooks.deviceEnded || hooks.deviceEnded({number, op.LastStatus(), code, elapsed});
+        if (!told) fail(kExitFileProblem);
         // An interrupt ends the loop after the device; so does a file that
-        // cannot be read, which every next device would meet as well, and a
-        // port that has gone.
-        if (Interrupted() || code == kExitFileProblem || code == kExitPortProblem) break;
+        // cannot be read, which every next device would meet as well, a port
+        // that has gone, and a caller that could not take the device's end in
+        // (its log cannot be written).
+        if (Interrupted() || !told || code == kExitFileProblem || code == kExitPortProblem) break;
 
         op.Say("Waiting for device " + std::to_string(number) + " to be taken off the line");
         waited = WaitForLine(port, op, wrs, Awaiting::NoDevice);

@@ -64,7 +64,8 @@ void TerminalOperator::Activity() {
 void TerminalOperator::ShowMessage(const Message& message) {
     Activity();
     const std::string text = OneLine(message.text);
-    Complain(message.caption.empty() ? text : message.caption + ": " + text);
+    lastMessage_ = message.caption.empty() ? text : message.caption + ": " + text;
+    Complain(lastMessage_);
 }
 
 bool TerminalOperator::AskRetry(const std::string& text) {

@@ -48,6 +48,8 @@ public:
     void FreshTerminalLine();
 
     const std::string& LastStatus() const { return lastStatus_; }
+    // The last box shown, as its line on standard error.
+    const std::string& LastMessage() const { return lastMessage_; }
     const std::string& LastReply() const { return lastReply_; }
     const std::string& LastTrafficLog() const { return lastTraffic_; }
 
@@ -81,6 +83,7 @@ private:
     std::function<void()> onActivity_;
 
     std::string lastStatus_;
+    std::string lastMessage_;
     std::string lastReply_;
     std::string lastTraffic_;
     bool eeprom_ = false;

@@ -23,6 +23,7 @@
 #include "support/ChildProgram.h"
 #include "support/DeviceLines.h"
 #include "support/LoadRun.h"
+#include "support/LogLines.h"
 
 namespace veltra::terminal {
 namespace {
@@ -36,6 +37,8 @@ using testing::ExpectPlain;
 using testing::LineFor;
 using testing::Lines;
 using testing::LoadToTheEnd;
+using testing::LogLines;
+using testing::Sha256Of;
 
 constexpr auto kPatience = testing::kLoadPatience;
 
@@ -343,6 +346,169 @@ TEST_F(LoadProgram, LoopEndsWithTheCodeOfAFailedDevice) {
               "#1 Failed - 128 Bytes in S s\n"
               "1 device: 0 succeeded, 1 failed\n");
     EXPECT_EQ(Lines(load.ErrorOutput()), (std::vector<std::string>{"Ошибка 1F !!!!", " data 3,part error"}));
+}
+
+// The program's clock in another zone for a while: the log's time must not
+// follow it.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", zone, 1);
+    }
+    ~TimeZone() {
+        if (old_.empty()) {
+            ::unsetenv("TZ");
+        } else {
+            ::setenv("TZ", old_.c_str(), 1);
+        }
+    }
+
+private:
+    std::string old_;
+};
+
+// --log: one line for the run, appended after what the file held, with the
+// hash of the very bytes of the file.
+TEST_F(LoadProgram, LogAppendsALineForTheRun) {
+    struct Case {
+        const char* what;
+        bool silent;  // nobody on the line
+        sim::LoaderOptions device;
+        std::string result;
+        std::int64_t bytes;
+        int exit;
+    };
+    const Case cases[] = {
+        {"a download", false, {}, "Successful - 256 Bytes", 256, 0},
+        {"a refused block", false, {.refuseBlock = 3}, "Failed - 128 Bytes", 128, 1},
+        {"nobody answering", true, {}, "No connection", 0, 2},
+    };
+    const TimeZone tokyo("JST-9");
+    const std::string log = (dir_ / "devices.jsonl").string();
+    const std::string earlier = R"({"earlier":"run"})";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(log, std::ios::binary | std::ios::trunc) << earlier << '\n';
+        std::shared_ptr<sim::Personality> device = std::make_shared<LineOfDevices>();
+        if (!c.silent) device = std::make_shared<sim::LoaderDevice>(c.device);
+        const auto line = LineFor(device);
+
+        const auto before = std::chrono::system_clock::now();
+        const Ended run = LoadToTheEnd({"--port", line->Path(), "--wait", "1", "--log", log, file_});
+        const auto after = std::chrono::system_clock::now();
+        EXPECT_EQ(run.code, c.exit) << run.err;
+
+        const auto lines = LogLines(log);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0].dump(), earlier) << "the file was not appended to";
+        const auto& l = lines[1];
+        testing::ExpectLineShape(l);
+        testing::ExpectTimeWithin(l, before, after);
+        EXPECT_EQ(l.value("port", ""), line->Path());
+        EXPECT_EQ(l.value("adapter", "?"), "");
+        EXPECT_EQ(l.value("device", 0), 1);
+        EXPECT_EQ(l.value("operation", ""), "download");
+        EXPECT_EQ(l.value("file", ""), file_);
+        EXPECT_EQ(l.value("size", 0), 200);
+        EXPECT_EQ(l.value("sha256", ""), Sha256Of(firmware_));
+        EXPECT_EQ(l.value("result", ""), c.result);
+        EXPECT_EQ(l.value("bytes", -1), c.bytes);
+        EXPECT_GE(l.value("seconds", -1.0), 0.0);
+        EXPECT_LT(l.value("seconds", -1.0), std::chrono::duration<double>(after - before).count());
+        EXPECT_EQ(l.value("exit", -1), c.exit);
+    }
+}
+
+// A run that ends before it reaches the line still leaves its line, with no
+// image and the box that said why.
+TEST_F(LoadProgram, LogHasALineForAFileProblemWithoutAnImage) {
+    const std::string missing = (dir_ / "missing.bin").string();
+    const std::string log = (dir_ / "devices.jsonl").string();
+    const auto line = LineFor(std::make_shared<sim::LoaderDevice>());
+    const Ended run = LoadToTheEnd({"--port", line->Path(), "--log", log, missing});
+    EXPECT_EQ(run.code, 3);
+    const auto lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 1u);
+    testing::ExpectLineShape(lines[0]);
+    EXPECT_EQ(lines[0].value("file", ""), missing);
+    EXPECT_EQ(lines[0].value("size", -1), 0);
+    EXPECT_EQ(lines[0].value("sha256", "?"), "");
+    EXPECT_EQ(lines[0].value("result", "").rfind("Cannot open firmware file " + missing + ": ", 0), 0u)
+        << lines[0].dump();
+    EXPECT_EQ(lines[0].value("bytes", -1), 0);
+    EXPECT_EQ(lines[0].value("exit", -1), 3);
+    EXPECT_TRUE(line->Received().empty());
+}
+
+TEST_F(LoadProgram, LogThatCannotBeWrittenIsAFileProblem) {
+    // Not opened: nothing is done at all.
+    const std::string nowhere = (dir_ / "no-such-folder" / "devices.jsonl").string();
+    for (const bool loop : {false, true}) {
+        SCOPED_TRACE(loop ? "--loop" : "one device");
+        auto loader = std::make_shared<sim::LoaderDevice>();
+        const auto line = LineFor(loader);
+        std::vector<std::string> args{"--port", line->Path(), "--log", nowhere, file_};
+        if (loop) args.insert(args.begin(), "--loop");
+        const Ended run = LoadToTheEnd(args);
+        EXPECT_EQ(run.code, 3);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "Cannot open the log file " + nowhere + ": No such file or directory\n");
+        EXPECT_TRUE(line->Received().empty()) << "the port was touched";
+        EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));
+    }
+
+    // Opened, but the line does not fit: the device is flashed, and the
+    // success that cannot be logged becomes a file problem.
+    auto loader = std::make_shared<sim::LoaderDevice>();
+    const auto line = LineFor(loader);
+    const Ended run = LoadToTheEnd({"--port", line->Path(), "--quiet", "--log", "/dev/full", file_});
+    EXPECT_EQ(run.code, 3);
+    EXPECT_EQ(run.out, "Successful - 256 Bytes\n");
+    EXPECT_EQ(run.err, "Cannot write the log file /dev/full: No space left on device\n");
+    EXPECT_EQ(loader->Firmware(), Padded(firmware_));
+}
+
+// Each device's line is on the disk before the loop waits for the next one.
+TEST_F(LoadProgram, LoopLogsALineForEachDevice) {
+    const std::string log = (dir_ / "devices.jsonl").string();
+    auto lineOfDevices = std::make_shared<LineOfDevices>();
+    const auto line = LineFor(lineOfDevices);
+    lineOfDevices->Put(std::make_shared<sim::LoaderDevice>());
+
+    ChildProgram load(VELTRA_LOAD_PROGRAM, {"--port", line->Path(), "--loop", "--log", log, file_});
+    ASSERT_TRUE(load.WaitForOutput("Waiting for device 1 to be taken off the line\n", kPatience)) << load.Output();
+    EXPECT_EQ(LogLines(log).size(), 1u);
+    lineOfDevices->Put(nullptr);
+    ASSERT_TRUE(load.WaitForOutput("Waiting for the next device\n", kPatience)) << load.Output();
+    lineOfDevices->Put(std::make_shared<sim::LoaderDevice>(sim::LoaderOptions{.refuseBlock = 2}));
+    ASSERT_TRUE(load.WaitForOutput("Waiting for device 2 to be taken off the line\n", kPatience)) << load.Output();
+    load.Signal(SIGINT);
+    EXPECT_EQ(load.Finish(kPatience), 1) << load.ErrorOutput();
+
+    const auto lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 2u);
+    struct Expected {
+        std::string result;
+        std::int64_t bytes;
+        int exit;
+    };
+    const Expected expected[] = {{"Successful - 256 Bytes", 256, 0}, {"Failed - 64 Bytes", 64, 1}};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i + 1);
+        const auto& l = lines[static_cast<std::size_t>(i)];
+        testing::ExpectLineShape(l);
+        EXPECT_EQ(l.value("device", 0), i + 1);
+        EXPECT_EQ(l.value("port", ""), line->Path());
+        EXPECT_EQ(l.value("operation", ""), "download");
+        EXPECT_EQ(l.value("file", ""), file_);
+        EXPECT_EQ(l.value("size", 0), 200);
+        EXPECT_EQ(l.value("sha256", ""), Sha256Of(firmware_));
+        EXPECT_EQ(l.value("result", ""), expected[i].result);
+        EXPECT_EQ(l.value("bytes", -1), expected[i].bytes);
+        EXPECT_EQ(l.value("exit", -1), expected[i].exit);
+    }
+    EXPECT_LE(testing::TimeOf(lines[0]), testing::TimeOf(lines[1]));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "sim/RomBootloaderDevice.h"
 #include "support/LoadRun.h"
+#include "support/LogLines.h"
 
 namespace veltra::terminal {
 namespace {
@@ -188,6 +189,59 @@ TEST_F(LoadRom, FilePortAndUsageProblemsEndBeforeTheLine) {
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(line->Received().empty()) << "nothing reached the line";
     }
+}
+
+// --log: the run's line, with the bytes of the records written.
+TEST_F(LoadRom, LogHasTheRunsLineWithTheRecordsWritten) {
+    struct Case {
+        const char* what;
+        RomOptions device;
+        std::vector<std::string> options;
+        std::string result;
+        std::int64_t records;
+        int exit;
+    };
+    const Case cases[] = {
+        {"program area only", {}, {}, "-----Succefull------", 3, 0},
+        {"with the EEPROM, read back", {}, {"--eeprom", "--verify"}, "-----Succefull------", 8 + 3, 0},
+        {"a refused record", {.refuseWriteAt = kProgramBase + kRecord}, {}, "-----Failed------", 1, 1},
+        {"no synchronisation", {.syncAttempt = 1000}, {}, "No connection", 0, 2},
+    };
+    const std::string log = (dir_ / "rom.jsonl").string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(log);
+        auto rom = std::make_shared<RomBootloaderDevice>(c.device);
+        std::vector<std::string> options{"--log", log};
+        options.insert(options.end(), c.options.begin(), c.options.end());
+        const Ended run = Run(rom, options);
+        EXPECT_EQ(run.code, c.exit) << run.err;
+
+        const auto lines = testing::LogLines(log);
+        ASSERT_EQ(lines.size(), 1u);
+        const auto& l = lines[0];
+        testing::ExpectLineShape(l);
+        EXPECT_EQ(l.value("port", "").rfind("/dev/", 0), 0u) << l.dump();
+        EXPECT_EQ(l.value("device", 0), 1);
+        EXPECT_EQ(l.value("operation", ""), "rom");
+        EXPECT_EQ(l.value("file", ""), file_);
+        EXPECT_EQ(l.value("size", 0), static_cast<int>(image_.size()));
+        EXPECT_EQ(l.value("sha256", ""), testing::Sha256Of(image_));
+        EXPECT_EQ(l.value("result", ""), c.result);
+        EXPECT_EQ(l.value("bytes", -1), c.records * static_cast<std::int64_t>(kRecord));
+        EXPECT_EQ(l.value("exit", -1), c.exit);
+    }
+}
+
+TEST_F(LoadRom, LogThatCannotBeOpenedEndsBeforeTheLine) {
+    const std::string nowhere = (dir_ / "no-such-folder" / "rom.jsonl").string();
+    auto rom = std::make_shared<RomBootloaderDevice>();
+    const auto line = LineFor(rom);
+    const Ended run = LoadToTheEnd({"--rom", "--port", line->Path(), "--log", nowhere, file_});
+    EXPECT_EQ(run.code, 3);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Cannot open the log file " + nowhere + ": No such file or directory\n");
+    EXPECT_TRUE(line->Received().empty()) << "nothing reached the line";
 }
 
 }  // namespace

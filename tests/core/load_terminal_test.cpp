@@ -51,6 +51,12 @@ TEST(LoadCommandLine, TakesTheOptionsInEitherForm) {
     EXPECT_EQ(rom.baud, 115200);
     EXPECT_EQ(rom.file, "fw.bin");
     EXPECT_EQ(ParseLoadCommand({"--rom", "--baud", "9600", "fw.bin"}).baud, 9600);
+
+    EXPECT_EQ(plain.log, "");
+    EXPECT_EQ(ParseLoadCommand({"--log", "run.jsonl", "--loop", "fw.bin"}).log, "run.jsonl");
+    const LoadCommand romLog = ParseLoadCommand({"--rom", "--log=rom.jsonl", "fw.bin"});
+    EXPECT_EQ(romLog.log, "rom.jsonl");
+    EXPECT_EQ(romLog.file, "fw.bin");
 }
 
 TEST(LoadCommandLine, RefusesWhatItCannotTakeNamingIt) {
@@ -81,6 +87,10 @@ TEST(LoadCommandLine, RefusesWhatItCannotTakeNamingIt) {
         {{"--rom", "--baud", "14400", "a.bin"}, "--baud wants 9600, 19200, 38400, 57600 or 115200, not \"14400\""},
         {{"--rom", "--baud=", "a.bin"}, "--baud wants 9600, 19200, 38400, 57600 or 115200, not \"\""},
         {{"--rom", "--test-block"}, "--test-block and --rom cannot go together"},
+        {{"--log", "a.bin"}, "no FILE to load"},
+        {{"--log=", "a.bin"}, "--log wants a file name, not \"\""},
+        {{"--test-block", "--log", "run.jsonl"}, "--log is for loading a FILE, not with --test-block"},
+        {{"--list", "--log", "run.jsonl"}, "--log is for loading a FILE, not with --list"},
         {{"--rom", "--loop", "a.bin"},
          "--loop cannot go with --rom: the ROM bootloader takes every byte after its synchronisation as part of a "
          "command, so there is no safe way to wait for the next device"},

@@ -1,0 +1,218 @@
+// The pieces of veltra-load's --log that need no device: the JSON line of a
+// device, its UTC time, the bytes of a closing status line, and the log file
+// that lines are appended to.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/FakeDeviceTree.h"
+#include "terminal/DeviceLog.h"
+#include "terminal/LogFile.h"
+
+namespace veltra::terminal {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+sys_seconds At(int y, unsigned m, unsigned d, int hh, int mm, int ss) {
+    return sys_days{year{y} / month{m} / day{d}} + hours{hh} + minutes{mm} + seconds{ss};
+}
+
+TEST(DeviceLog, TimeIsIso8601InUtcToTheSecond) {
+    struct Case {
+        system_clock::time_point time;
+        const char* text;
+    };
+    const Case cases[] = {
+        {system_clock::time_point{}, "1970-01-01T00:00:00Z"},
+        {At(2026, 12, 11, 0, 40, 5), "2026-12-11T00:40:05Z"},
+        {At(2028, 2, 29, 23, 59, 59) + milliseconds(999), "2028-02-29T23:59:59Z"},  // fractions cut, not rounded up
+        {At(2099, 12, 31, 12, 0, 0), "2099-12-31T12:00:00Z"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsoUtc(c.time), c.text);
+}
+
+TEST(DeviceLog, BytesAreTheNumberOfATransferVerdict) {
+    struct Case {
+        const char* status;
+        std::int64_t bytes;
+    };
+    const Case cases[] = {
+        {"Successful - 256 Bytes", 256},
+        {"Failed - 128 Bytes", 128},
+        {"Failed - 0 Bytes", 0},
+        {"No connection", 0},
+        {"File error", 0},
+        {"Successful - 256", 0},        // not the whole verdict
+        {"Successful - x Bytes", 0},
+        {"Successful - 256 Bytes!", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(BytesOfStatus(c.status), c.bytes) << c.status;
+}
+
+TEST(DeviceLog, LineIsOneJsonObjectWithEveryFieldInOrder) {
+    DeviceRecord record;
+    record.time = At(2026, 12, 11, 0, 40, 5);
+    record.port = "/dev/pts/7";
+    record.adapter = "FTDI FT232R USB UART (A1B2C3D4)";
+    record.device = 12;
+    record.operation = "download";
+    record.file = "прошивка \"new\".bin";  // quotes and Cyrillic as operators name files
+    record.size = 200;
+    record.sha256 = std::string(64, 'a');
+    record.result = "Successful - 256 Bytes";
+    record.bytes = 256;
+    record.seconds = 3.417;
+    record.exit = 0;
+
+    const std::string line = JsonLine(record);
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(line.back(), '\n');
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line";
+    const auto json = nlohmann::ordered_json::parse(line);
+    std::vector<std::string> keys;
+    for (const auto& item : json.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"time", "port", "adapter", "device", "operation", "file", "size",
+                                               "sha256", "result", "bytes", "seconds", "exit"}));
+    EXPECT_EQ(json["time"], "2026-12-11T00:40:05Z");
+    EXPECT_EQ(json["port"], "/dev/pts/7");
+    EXPECT_EQ(json["adapter"], "FTDI FT232R USB UART (A1B2C3D4)");
+    EXPECT_EQ(json["device"], 12);
+    EXPECT_EQ(json["operation"], "download");
+    EXPECT_EQ(json["file"], "прошивка \"new\".bin");
+    EXPECT_EQ(json["size"], 200);
+    EXPECT_EQ(json["sha256"], std::string(64, 'a'));
+    EXPECT_EQ(json["result"], "Successful - 256 Bytes");
+    EXPECT_EQ(json["bytes"], 256);
+    EXPECT_TRUE(json["seconds"].is_number());
+    EXPECT_DOUBLE_EQ(json["seconds"].get<double>(), 3.417);
+    EXPECT_EQ(json["exit"], 0);
+}
+
+TEST(DeviceLog, NameThatIsNoUtf8StillGivesALine) {
+    DeviceRecord record;
+    record.file = "fw-\xFF\xFE.bin";  // a Linux file name may be any bytes
+    const auto json = nlohmann::json::parse(JsonLine(record));
+    EXPECT_EQ(json["file"], "fw-\xEF\xBF\xBD\xEF\xBF\xBD.bin");
+}
+
+TEST(DeviceLog, AdapterIsTheDescriptionOfThePortByNameOrDevice) {
+    testing::FakeDeviceTree fake("device-log");
+    const fs::path ftdi = fake.UsbDevice("pci0000:00/usb1/1-1", "FTDI", "FT232R USB UART", "A1B2C3D4", "ftdi_sio");
+    const std::string port = (ftdi / "ttyUSB0").lexically_relative(fake.sys() / "devices").string();
+    fake.Tty("ttyUSB0", fake.Device(port, "ftdi_sio"));
+    fake.Write(fake.dev() / "ttyUSB0", "");
+
+    struct Case {
+        std::string port;
+        std::string adapter;
+    };
+    const Case cases[] = {
+        {"ttyUSB0", "FTDI FT232R USB UART (A1B2C3D4)"},
+        {fake.Node("ttyUSB0"), "FTDI FT232R USB UART (A1B2C3D4)"},
+        {"COM1:", ""},  // listed, but the system tells nothing of it
+        {"/dev/pts/3", ""},
+        {"ttyUSB1", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(AdapterOf(c.port, fake.Tree()), c.adapter) << c.port;
+}
+
+class LogFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "veltra-log-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        path_ = (dir_ / "devices.jsonl").string();
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    std::string Contents() const {
+        std::ifstream in(path_, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path dir_;
+    std::string path_;
+};
+
+TEST_F(LogFileTest, CreatesAMissingFileAndAppendsToOneThatHasLines) {
+    {
+        LogFile log;
+        std::string reason;
+        ASSERT_TRUE(log.Open(path_, reason)) << reason;
+        ASSERT_TRUE(log.Append("first\n", reason)) << reason;
+    }
+    EXPECT_EQ(Contents(), "first\n");
+    LogFile log;
+    std::string reason;
+    ASSERT_TRUE(log.Open(path_, reason)) << reason;
+    ASSERT_TRUE(log.Append("second\n", reason)) << reason;
+    ASSERT_TRUE(log.Append("third\n", reason)) << reason;
+    EXPECT_EQ(Contents(), "first\nsecond\nthird\n");
+}
+
+TEST_F(LogFileTest, WhatCannotBeOpenedOrWrittenSaysWhy) {
+    LogFile missingFolder;
+    std::string reason;
+    EXPECT_FALSE(missingFolder.Open((dir_ / "no-such-folder" / "devices.jsonl").string(), reason));
+    EXPECT_EQ(reason, "No such file or directory");
+    EXPECT_FALSE(missingFolder.Append("line\n", reason));
+
+    LogFile folder;
+    EXPECT_FALSE(folder.Open(dir_.string(), reason));
+    EXPECT_EQ(reason, "Is a directory");
+
+    LogFile full;
+    ASSERT_TRUE(full.Open("/dev/full", reason)) << reason;
+    EXPECT_FALSE(full.Append("line\n", reason));
+    EXPECT_EQ(reason, "No space left on device");
+}
+
+// The next step runs several ports at once, each with its lines.
+TEST_F(LogFileTest, LinesFromSeveralThreadsNeverMix) {
+    LogFile log;
+    std::string reason;
+    ASSERT_TRUE(log.Open(path_, reason)) << reason;
+    constexpr int kThreads = 4;
+    constexpr int kLines = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&log, t] {
+            // Long lines, so that a line written in pieces would show.
+            const std::string line = std::string(3000, static_cast<char>('a' + t)) + '\n';
+            std::string why;
+            for (int i = 0; i < kLines; ++i) EXPECT_TRUE(log.Append(line, why)) << why;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    std::istringstream in(Contents());
+    int count[kThreads] = {};
+    for (std::string line; std::getline(in, line);) {
+        ASSERT_EQ(line.size(), 3000u);
+        const char c = line.front();
+        ASSERT_GE(c, 'a');
+        ASSERT_LT(c, 'a' + kThreads);
+        EXPECT_EQ(line.find_first_not_of(c), std::string::npos) << "a line mixed with another";
+        ++count[c - 'a'];
+    }
+    for (const int n : count) EXPECT_EQ(n, kLines);
+}
+
+}  // namespace
+}  // namespace veltra::terminal
