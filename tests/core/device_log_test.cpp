@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/FakeDeviceTree.h"
+#include "support/TempFolder.h"
 #include "terminal/DeviceLog.h"
 #include "terminal/LogFile.h"
 
@@ -129,16 +130,6 @@ TEST(DeviceLog, AdapterIsTheDescriptionOfThePortByNameOrDevice) {
 
 class LogFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "veltra-log-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        path_ = (dir_ / "devices.jsonl").string();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
     std::string Contents() const {
         std::ifstream in(path_, std::ios::binary);
         std::ostringstream text;
@@ -146,8 +137,9 @@ protected:
         return text.str();
     }
 
-    fs::path dir_;
-    std::string path_;
+    testing::TempFolder folder_{"veltra-log"};
+    const fs::path& dir_ = folder_.Path();
+    std::string path_ = (dir_ / "devices.jsonl").string();
 };
 
 TEST_F(LogFileTest, CreatesAMissingFileAndAppendsToOneThatHasLines) {

@@ -23,6 +23,7 @@
 #include "support/ChildProgram.h"
 #include "support/DeviceLines.h"
 #include "support/LoadRun.h"
+#include "support/TempFolder.h"
 #include "support/LogLines.h"
 
 namespace veltra::terminal {
@@ -63,16 +64,9 @@ private:
 class LoadProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "veltra-load-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         firmware_ = Firmware(200);
         file_ = (dir_ / "device.bin").string();
         std::ofstream(file_, std::ios::binary).write(firmware_.data(), static_cast<std::streamsize>(firmware_.size()));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
 
     static ByteString Firmware(std::size_t size) {
@@ -87,7 +81,8 @@ protected:
         return bytes;
     }
 
-    fs::path dir_;
+    testing::TempFolder folder_{"veltra-load"};
+    const fs::path& dir_ = folder_.Path();
     ByteString firmware_;  // 200 bytes: four blocks
     std::string file_;
 };

@@ -14,6 +14,7 @@
 
 #include "sim/RomBootloaderDevice.h"
 #include "support/LoadRun.h"
+#include "support/TempFolder.h"
 #include "support/LogLines.h"
 
 namespace veltra::terminal {
@@ -53,15 +54,8 @@ std::string Hex(unsigned byte) {
 class LoadRom : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "veltra-rom-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         image_ = Image();
         file_ = Write("image.bin", image_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
     std::string Write(const std::string& name, const std::string& bytes) {
         const std::string path = (dir_ / name).string();
@@ -86,7 +80,8 @@ protected:
         return run;
     }
 
-    fs::path dir_;
+    testing::TempFolder folder_{"veltra-rom"};
+    const fs::path& dir_ = folder_.Path();
     std::string image_;
     std::string file_;
 };

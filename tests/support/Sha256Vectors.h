@@ -1,6 +1,8 @@
 #pragma once
 // Inputs with their SHA-256 as published (FIPS 180-2 examples) or as any
 // sha256sum gives it, for the tests of Sha256Hex on each platform.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -30,6 +32,15 @@ inline std::vector<Sha256Vector> Sha256Vectors() {
 
 inline std::span<const std::uint8_t> BytesOf(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Every vector through `hash` (the program's Sha256Hex, on each platform).
+template <typename Hash>
+void ExpectPublishedDigests(Hash hash) {
+    for (const Sha256Vector& v : Sha256Vectors()) {
+        SCOPED_TRACE(v.what);
+        EXPECT_EQ(hash(BytesOf(v.input)), v.hex);
+    }
 }
 
 }  // namespace veltra::testing
