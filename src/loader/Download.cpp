@@ -28,27 +28,10 @@ std::string BytesLine(const char* verdict, std::int64_t bytes) {
     return verdict + std::to_string(bytes) + " Bytes";
 }
 
-}  // namespace
-
-void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
-                 std::chrono::milliseconds wakePatience, LoaderWake wake, const ImageRead& imageRead) {
-    op.SetTrafficLog("Running!  ");
-    if (!choice.Chosen()) {
-        op.SetStatusLine(kStatusNoFile);
-        return;
-    }
-    op.SetStatusLine("Wait connecting");
-
-    // The whole file is read before the loader is woken: a file problem ends
-    // the run with nothing sent, and nothing that happens to the file later
-    // reaches the device.
-    const std::optional<FirmwareImage> image = LoadFirmwareImage(op, choice.path);
-    if (!image) {
-        op.SetStatusLine(kStatusFileError);
-        return;
-    }
-    if (imageRead) imageRead(*image);
-
+// What RUN does once the image is read: wakes the loader unless the caller
+// has, and sends the image block by block.
+void SendImage(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareImage& image,
+               std::chrono::milliseconds wakePatience, LoaderWake wake) {
     if (wake == LoaderWake::Needed) {
         switch (WakeLoader(port, op, wrs, wakePatience)) {
             case WakeResult::Awake: break;
@@ -58,7 +41,7 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
         }
     }
 
-    std::int64_t remaining = static_cast<std::int64_t>(image->Size());
+    std::int64_t remaining = static_cast<std::int64_t>(image.Size());
     std::int64_t bytesSent = 0;
     std::int64_t blocksSent = 0;
     bool refused = false;
@@ -82,7 +65,7 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     std::array<std::uint8_t, kBlockSize> block{};
     for (std::size_t offset = 0;; offset += kBlockSize) {
         const std::uint8_t marker = remaining > static_cast<std::int64_t>(kBlockSize) ? kMarkerMore : kMarkerClosing;
-        const std::size_t got = image->CopyRecord(offset, block);
+        const std::size_t got = image.CopyRecord(offset, block);
         wrs = BuildBlockFrame(marker, block.data());
         const ExchangeResult result = wrstr(port, op, wrs, showAccepted);
         ++blocksSent;
@@ -107,6 +90,37 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
     const std::int64_t blockBytes = blocksSent * static_cast<std::int64_t>(kBlockSize);
     op.SetStatusLine(refused ? BytesLine(kStatusFailed, bytesSent) : BytesLine(kStatusSuccessful, blockBytes));
 }
+
+}  // namespace
+
+void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareChoice& choice,
+                 std::chrono::milliseconds wakePatience, LoaderWake wake, const ImageRead& imageRead) {
+    op.SetTrafficLog("Running!  ");
+    if (!choice.Chosen()) {
+        op.SetStatusLine(kStatusNoFile);
+        return;
+    }
+    op.SetStatusLine("Wait connecting");
+
+    // The whole file is read before the loader is woken: a file problem ends
+    // the run with nothing sent, and nothing that happens to the file later
+    // reaches the device.
+    const std::optional<FirmwareImage> image = LoadFirmwareImage(op, choice.path);
+    if (!image) {
+        op.SetStatusLine(kStatusFileError);
+        return;
+    }
+    if (imageRead) imageRead(*image);
+    SendImage(port, op, wrs, *image, wakePatience, wake);
+}
+
+void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareImage& image,
+                 std::chrono::milliseconds wakePatience, LoaderWake wake) {
+    op.SetTrafficLog("Running!  ");
+    op.SetStatusLine("Wait connecting");
+    SendImage(port, op, wrs, image, wakePatience, wake);
+}
+
 
 void SendTestBlock(SerialPort& port, Operator& op, ByteString& wrs) {
     std::array<std::uint8_t, kBlockSize> pattern{};

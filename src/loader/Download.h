@@ -45,6 +45,11 @@ void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const Firmware
                  std::chrono::milliseconds wakePatience = kWakePatience, LoaderWake wake = LoaderWake::Needed,
                  const ImageRead& imageRead = {});
 
+// RUN with an image already read: for a line of devices that all get the same
+// bytes, read and checked once. The same steps as above once the file is read.
+void RunDownload(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareImage& image,
+                 std::chrono::milliseconds wakePatience = kWakePatience, LoaderWake wake = LoaderWake::Needed);
+
 // "посылка": one fixed block 0x00..0x3F, shown before it is sent; its status
 // goes to the reply box as decimal text.
 void SendTestBlock(SerialPort& port, Operator& op, ByteString& wrs);

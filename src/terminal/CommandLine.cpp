@@ -1,5 +1,6 @@
 #include "terminal/CommandLine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -8,6 +9,8 @@ namespace veltra::terminal {
 const char* const kLoadUsage =
     "usage: veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] [--loop]\n"
     "                   [--log LOG] FILE\n"
+    "       veltra-load --loop --port NAME --port NAME [--port NAME]...\n"
+    "                   [--wait SECONDS] [--quiet|--verbose] [--log LOG] FILE\n"
     "       veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] --rom\n"
     "                   [--eeprom] [--baud N] [--verify] [--log LOG] FILE\n"
     "       veltra-load [--port NAME] [--quiet|--verbose] --test-block\n"
@@ -17,13 +20,16 @@ const char* const kLoadUsage =
     "microcontroller through its ROM bootloader instead.\n"
     "\n"
     "  --port NAME      the port: COM1: to COM9:, an adapter from --list (ttyUSB0),\n"
-    "                   or a device path beginning with '/' (default COM1:)\n"
+    "                   or a device path beginning with '/' (default COM1:);\n"
+    "                   with --loop it may be given for several ports, each a\n"
+    "                   line of devices of its own, all flashed at once\n"
     "  --wait SECONDS   how long to wake the device before giving up (default 30)\n"
     "  --quiet          print only the closing line\n"
     "  --verbose        print the device traffic as well\n"
     "  --loop           flash one device after another: after each, wait until it\n"
     "                   is taken off the line, then for the next one; Ctrl-C ends\n"
-    "                   (at once while waiting, after the device being flashed)\n"
+    "                   (at once while waiting, after the device being flashed;\n"
+    "                   a second Ctrl-C ends at once); prints a summary per port\n"
     "  --rom            program FILE through the microcontroller's ROM bootloader:\n"
     "                   erase, option bytes, the program records, Go; prints\n"
     "                   the records written and closes with the run's last words\n"
@@ -56,7 +62,8 @@ const char* const kLoadUsage =
     "  4   a port problem: the port cannot be opened, or it has gone during the\n"
     "      run (an adapter pulled out)\n"
     "  64  bad usage\n"
-    "With --loop: 0 when no device failed, else the code of the first that failed.\n";
+    "With --loop: 0 when no device failed, else the code of the first that failed,\n"
+    "on whichever port it was.\n";
 
 namespace {
 
@@ -126,8 +133,13 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
             return command;
         }
         if (option == "--port") {
-            command.port = value();
-            if (command.port.empty()) throw UsageError("--port wants a name, not \"\"");
+            const std::string port = value();
+            if (port.empty()) throw UsageError("--port wants a name, not \"\"");
+            if (!portGiven) command.ports.clear();
+            if (std::find(command.ports.begin(), command.ports.end(), port) != command.ports.end()) {
+                throw UsageError("--port " + port + " is given twice");
+            }
+            command.ports.push_back(port);
             portGiven = true;
         } else if (option == "--wait") {
             command.wait = WaitSeconds(value());
@@ -159,6 +171,11 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
         } else {
             throw UsageError("unknown option " + arg);
         }
+    }
+
+    // Several ports are several lines of devices flashed at once.
+    if (command.ports.size() > 1 && !command.loop) {
+        throw UsageError("several ports go with --loop only: one line of devices on each");
     }
 
     // The ROM bootloader's own options.

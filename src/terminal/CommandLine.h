@@ -12,7 +12,9 @@ enum class Verbosity { Quiet, Normal, Verbose };
 
 struct LoadCommand {
     Action action = Action::Download;
-    std::string port = "COM1:";      // the first entry of the window's port list
+    // The ports, in the order given; several only with --loop, a line of
+    // devices on each. COM1: is the first entry of the window's port list.
+    std::vector<std::string> ports{"COM1:"};
     std::chrono::seconds wait{30};   // patience of the wake-up, as the window's
     Verbosity verbosity = Verbosity::Normal;
     bool loop = false;
@@ -24,6 +26,9 @@ struct LoadCommand {
     int baud = 19200;     // --rom: the bootloader takes its speed from the first 0x7F
     std::string file;
     std::string log;      // --log: the file a line per device is appended to; empty for none
+
+    // The port of a run on one port.
+    const std::string& Port() const { return ports.front(); }
 };
 
 // The speeds --baud takes.

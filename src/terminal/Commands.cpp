@@ -10,15 +10,14 @@
 #include "rombootloader/ImageTransfer.h"
 #include "serial/PortList.h"
 #include "serial/SerialPort.h"
+#include "terminal/CommandSteps.h"
 #include "terminal/DeviceLog.h"
-#include "terminal/DeviceLoop.h"
 #include "terminal/ExitCode.h"
+#include "terminal/Station.h"
 #include "terminal/TerminalOperator.h"
 
 namespace veltra::terminal {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 int ListPortsCommand(std::ostream& out) {
     for (const PortEntry& entry : ListPorts()) {
@@ -28,19 +27,9 @@ int ListPortsCommand(std::ostream& out) {
     return kExitSuccess;
 }
 
-// "Open COM port": on failure the port has shown why, and the window names
-// the port that failed in a box of its own.
-bool OpenDevicePort(SerialPort& port, TerminalOperator& op, const std::string& name,
-                    const std::string& settings = kDeviceLineSettings) {
-    port.SetDeviceNameMap(TerminalDeviceName);
-    if (port.OpenPort(name, settings)) return true;
-    op.ShowMessage({name + " Not available!", MessageIcon::None, {}});
-    return false;
-}
-
 int TestBlockCommand(const LoadCommand& command, TerminalOperator& op) {
     SerialPort port(op);
-    if (!OpenDevicePort(port, op, command.port)) return kExitPortProblem;
+    if (!OpenDevicePort(port, op, command.Port())) return kExitPortProblem;
     ByteString wrs;
     SendTestBlock(port, op, wrs);
     port.ClosePort();
@@ -50,62 +39,20 @@ int TestBlockCommand(const LoadCommand& command, TerminalOperator& op) {
     return op.LastReply() == HexForm(std::to_string(kAccepted)) + "," ? kExitSuccess : kExitFailed;
 }
 
-// "Open File", with the FILE of the command line as the dialog's answer: the
-// same checks and the same boxes as in the window. Nothing when refused.
-FirmwareChoice ChooseCommandFile(const LoadCommand& command, TerminalOperator& op) {
-    FirmwareChoice choice;
-    op.SetFileAnswer(command.file);
-    ChooseFirmwareFile(op, choice);
-    return choice;
-}
-
-// Appends the line of a device to the log. One that cannot be written is
-// told, and a success becomes a file problem: no device may pass for logged
-// that is not.
-int Logged(PortLog& log, TerminalOperator& op, int device, const std::string& result, std::int64_t bytes,
-           Clock::time_point start, int code) {
-    std::string problem;
-    if (log.Write(device, result, bytes, Clock::now() - start, code, problem)) return code;
-    op.Complain(problem);
-    return code == kExitSuccess ? kExitFileProblem : code;
-}
-
-// A run that ends before it reaches the line, on a file or port problem,
-// still leaves its line, as its first device: the box that said why is its
-// result.
-int EndedBeforeTheLine(PortLog& log, TerminalOperator& op, Clock::time_point start, int code) {
-    return Logged(log, op, 1, op.LastMessage(), 0, start, code);
-}
-
 int DownloadCommand(const LoadCommand& command, TerminalOperator& op, PortLog& log) {
     const auto start = Clock::now();
     const FirmwareChoice choice = ChooseCommandFile(command, op);
     if (!choice.Chosen()) return EndedBeforeTheLine(log, op, start, kExitFileProblem);
 
     SerialPort port(op);
-    if (!OpenDevicePort(port, op, command.port)) return EndedBeforeTheLine(log, op, start, kExitPortProblem);
+    if (!OpenDevicePort(port, op, command.Port())) return EndedBeforeTheLine(log, op, start, kExitPortProblem);
     ByteString wrs;
-    int code = kExitSuccess;
-    if (command.loop) {
-        LoopHooks hooks;
-        hooks.imageRead = log.ImageHook();
-        hooks.deviceEnded = [&](const DeviceEnd& end) {
-            std::string problem;
-            if (log.Write(end.number, OneLine(end.status), BytesOfStatus(end.status), end.elapsed, end.code, problem)) {
-                return true;
-            }
-            op.Complain(problem);
-            return false;
-        };
-        code = RunDeviceLoop(port, op, wrs, choice, command.wait, hooks);
-    } else {
-        op.EchoStatusLines(true);
-        const auto runStart = Clock::now();
-        RunDownload(port, op, wrs, choice, command.wait, LoaderWake::Needed, log.ImageHook());
-        if (command.verbosity == Verbosity::Quiet) op.Conclude(OneLine(op.LastStatus()));
-        code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
-        code = Logged(log, op, 1, OneLine(op.LastStatus()), BytesOfStatus(op.LastStatus()), runStart, code);
-    }
+    op.EchoStatusLines(true);
+    const auto runStart = Clock::now();
+    RunDownload(port, op, wrs, choice, command.wait, LoaderWake::Needed, log.ImageHook());
+    if (command.verbosity == Verbosity::Quiet) op.Conclude(OneLine(op.LastStatus()));
+    int code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
+    code = Logged(log, op, 1, OneLine(op.LastStatus()), BytesOfStatus(op.LastStatus()), runStart, code);
     port.ClosePort();
     return code;
 }
@@ -138,7 +85,7 @@ int RomCommand(const LoadCommand& command, TerminalOperator& op, PortLog& log) {
     if (!choice.Chosen()) return EndedBeforeTheLine(log, op, start, kExitFileProblem);
 
     SerialPort port(op);
-    if (!OpenDevicePort(port, op, command.port, std::to_string(command.baud) + ",n,8,1")) {
+    if (!OpenDevicePort(port, op, command.Port(), std::to_string(command.baud) + ",n,8,1")) {
         return EndedBeforeTheLine(log, op, start, kExitPortProblem);
     }
     op.SetEeprom(command.eeprom);
@@ -172,10 +119,12 @@ bool OpenLog(const LoadCommand& command, LogFile& file, TerminalOperator& op) {
     return false;
 }
 
-int LoadFile(const LoadCommand& command, TerminalOperator& op) {
+int LoadFile(const LoadCommand& command, TerminalOperator& op, std::ostream& out, std::ostream& err, int columns) {
     LogFile file;
     if (!command.log.empty() && !OpenLog(command, file, op)) return kExitFileProblem;
-    PortLog log(command.log.empty() ? nullptr : &file, command);
+    LogFile* const logFile = command.log.empty() ? nullptr : &file;
+    if (command.loop) return RunLoopCommand(command, op, logFile, out, err, columns);
+    PortLog log(logFile, command, command.Port());
     return command.rom ? RomCommand(command, op, log) : DownloadCommand(command, op, log);
 }
 
@@ -186,8 +135,8 @@ std::string TerminalDeviceName(const std::string& portName) {
     return DefaultDeviceName(portName);
 }
 
-int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& err, bool terminal) {
-    TerminalOperator op(out, err, terminal, command.verbosity);
+int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& err, int columns) {
+    TerminalOperator op(out, err, columns > 0, command.verbosity);
     switch (command.action) {
         case Action::Help:
             out << kLoadUsage;
@@ -195,7 +144,7 @@ int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& 
             return kExitSuccess;
         case Action::List: return ListPortsCommand(out);
         case Action::TestBlock: return TestBlockCommand(command, op);
-        case Action::Download: return LoadFile(command, op);
+        case Action::Download: return LoadFile(command, op, out, err, columns);
     }
     return kExitUsage;
 }

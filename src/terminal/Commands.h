@@ -13,8 +13,10 @@ namespace veltra::terminal {
 // stands; any other name as the window opens it.
 std::string TerminalDeviceName(const std::string& portName);
 
-// Prints to `out` and `err`; returns the exit code. `terminal`: `out` is a
-// terminal, where a progress line is redrawn in place.
-int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& err, bool terminal);
+// Prints to `out` and `err`; returns the exit code. `columns`: the width of
+// the terminal `out` is, where progress and live lines are redrawn in place;
+// 0 when it is none. Throws UsageError for a command line that only the
+// system can find wrong (two names of one port).
+int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& err, int columns);
 
 }  // namespace veltra::terminal

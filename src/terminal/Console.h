@@ -5,12 +5,14 @@
 
 namespace veltra::terminal {
 
-// Whether standard output is a terminal (a console window on Windows), where
-// a progress line can be redrawn in place; false for a pipe or a file.
-bool StdoutIsTerminal();
+// The width of the terminal standard output is (a console window on
+// Windows), where a progress line can be redrawn in place: 80 when it cannot
+// be told. 0 for a pipe or a file.
+int TerminalColumns();
 
-// Readies the console for the program's UTF-8 texts: on Windows its output
-// code page; nothing elsewhere.
+// Readies the console for the program's UTF-8 texts and for the controls
+// that redraw lines in place: on Windows its output code page and its
+// terminal mode; nothing elsewhere.
 void PrepareConsole();
 
 // The program's arguments, without its own name, in UTF-8: on Windows read

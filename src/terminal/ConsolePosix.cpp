@@ -1,10 +1,16 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "terminal/Console.h"
 
 namespace veltra::terminal {
 
-bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+int TerminalColumns() {
+    if (::isatty(STDOUT_FILENO) != 1) return 0;
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+}
 
 void PrepareConsole() {}
 

@@ -72,9 +72,10 @@ ImageFacts FactsOf(const FirmwareImage& image) {
     return {static_cast<std::int64_t>(image.Size()), Sha256Hex(image.bytes)};
 }
 
-PortLog::PortLog(LogFile* file, const LoadCommand& command) : file_(file), path_(command.log) {
-    common_.port = command.port;
-    if (file_ != nullptr) common_.adapter = AdapterOf(command.port);
+PortLog::PortLog(LogFile* file, const LoadCommand& command, const std::string& port)
+    : file_(file), path_(command.log) {
+    common_.port = port;
+    if (file_ != nullptr) common_.adapter = AdapterOf(port);
     common_.operation = command.rom ? "rom" : "download";
     common_.file = command.file;
 }
@@ -82,6 +83,11 @@ PortLog::PortLog(LogFile* file, const LoadCommand& command) : file_(file), path_
 ImageRead PortLog::ImageHook() {
     if (file_ == nullptr) return {};
     return [this](const FirmwareImage& image) { image_ = FactsOf(image); };
+}
+
+void PortLog::KeepImage(const ImageFacts& facts) {
+    image_ = facts;
+    keepImage_ = true;
 }
 
 bool PortLog::Write(int device, const std::string& result, std::int64_t bytes, std::chrono::duration<double> elapsed,
@@ -99,7 +105,7 @@ bool PortLog::Write(int device, const std::string& result, std::int64_t bytes, s
     // Milliseconds are plenty, and keep the number short in the file.
     record.seconds = std::round(elapsed.count() * 1000.0) / 1000.0;
     record.exit = exit;
-    image_ = {};
+    if (!keepImage_) image_ = {};
     std::string reason;
     if (file_->Append(JsonLine(record), reason)) return true;
     problem = "Cannot write the log file " + path_ + ": " + reason;

@@ -57,11 +57,15 @@ class PortLog {
 public:
     // `file` may be null: no log. The port list is asked for the adapter only
     // when there is a file.
-    PortLog(LogFile* file, const LoadCommand& command);
+    PortLog(LogFile* file, const LoadCommand& command, const std::string& port);
 
     // The hook for a run's image, whose size and hash go into the next line;
     // empty without a file, so that nothing is hashed for nothing.
     ImageRead ImageHook();
+    // The image every following line carries: a line of devices sends one
+    // image, read and hashed once.
+    void KeepImage(const ImageFacts& facts);
+    bool HasFile() const { return file_ != nullptr; }
 
     // Appends the line of device `device` and forgets the image's facts; the
     // end time is now. Without a file, true. False when the line could not be
@@ -74,6 +78,7 @@ private:
     std::string path_;
     DeviceRecord common_;
     ImageFacts image_;
+    bool keepImage_ = false;
 };
 
 }  // namespace veltra::terminal

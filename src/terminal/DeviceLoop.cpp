@@ -70,20 +70,25 @@ std::string Devices(int count) { return std::to_string(count) + (count == 1 ? " 
 
 }  // namespace
 
-int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareChoice& choice,
-                  std::chrono::milliseconds wakePatience, const LoopHooks& hooks) {
-    CatchInterrupts();
-    int number = 0;
-    int succeeded = 0;
-    int failed = 0;
-    ExitCode firstFailure = kExitSuccess;
-    const auto fail = [&](ExitCode code) {
-        if (firstFailure == kExitSuccess) firstFailure = code;
-    };
+void LoopTally::Fail(ExitCode code) {
+    if (firstFailure != kExitSuccess) return;
+    firstFailure = code;
+    firstFailureAt = Clock::now();
+}
 
+std::string TallyLine(const LoopTally& tally) {
+    return Devices(tally.devices) + ": " + std::to_string(tally.succeeded) + " succeeded, " +
+           std::to_string(tally.failed) + " failed";
+}
+
+LoopTally RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareImage& image,
+                        std::chrono::milliseconds wakePatience, const LoopHooks& hooks) {
+    LoopTally tally;
+    int& number = tally.devices;
     Waited waited = Waited::Done;
     for (;;) {
-        op.Say("Waiting for the next device");
+        op.SetDevice(number + 1);
+        op.ShowWait("Waiting for the next device");
         waited = WaitForLine(port, op, wrs, Awaiting::Device);
         if (waited != Waited::Done) break;
 
@@ -96,27 +101,26 @@ int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const
                         " (interrupt again to end at once)");
         });
         const auto start = Clock::now();
-        RunDownload(port, op, wrs, choice, wakePatience, LoaderWake::Answered, hooks.imageRead);
+        RunDownload(port, op, wrs, image, wakePatience, LoaderWake::Answered);
         const auto elapsed = Clock::now() - start;
         op.SetOnActivity({});
 
         const ExitCode code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
         op.Conclude(DeviceLine(number, OneLine(op.LastStatus()), elapsed));
         if (code == kExitSuccess) {
-            ++succeeded;
+            ++tally.succeeded;
         } else {
-            ++failed;
-            fail(code);
+            ++tally.failed;
+            tally.Fail(code);
         }
         const bool told = !hooks.deviceEnded || hooks.deviceEnded({number, op.LastStatus(), code, elapsed});
-        if (!told) fail(kExitFileProblem);
-        // An interrupt ends the loop after the device; so does a file that
-        // cannot be read, which every next device would meet as well, a port
-        // that has gone, and a caller that could not take the device's end in
+        if (!told) tally.Fail(kExitFileProblem);
+        // An interrupt ends the loop after the device; so does a port that
+        // has gone, and a caller that could not take the device's end in
         // (its log cannot be written).
-        if (Interrupted() || !told || code == kExitFileProblem || code == kExitPortProblem) break;
+        if (Interrupted() || !told || code == kExitPortProblem) break;
 
-        op.Say("Waiting for device " + std::to_string(number) + " to be taken off the line");
+        op.ShowWait("Waiting for device " + std::to_string(number) + " to be taken off the line");
         waited = WaitForLine(port, op, wrs, Awaiting::NoDevice);
         if (waited != Waited::Done) break;
     }
@@ -124,11 +128,8 @@ int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const
     // summary goes on the next line; one during a download went into the
     // progress line, which has been drawn over since.
     if (waited == Waited::Interrupted) op.FreshTerminalLine();
-    if (waited == Waited::PortFailed) fail(kExitPortProblem);
-
-    op.Conclude(Devices(number) + ": " + std::to_string(succeeded) + " succeeded, " + std::to_string(failed) +
-                " failed");
-    return firstFailure;
+    if (waited == Waited::PortFailed) tally.Fail(kExitPortProblem);
+    return tally;
 }
 
 }  // namespace veltra::terminal

@@ -7,7 +7,6 @@
 #include <functional>
 #include <string>
 
-#include "firmware/FirmwareChoice.h"
 #include "firmware/FirmwareImage.h"
 #include "serial/ByteString.h"
 #include "serial/SerialPort.h"
@@ -27,19 +26,33 @@ struct DeviceEnd {
 };
 
 struct LoopHooks {
-    // Passed to each device's download.
-    ImageRead imageRead;
     // Told as soon as a device's download has ended, before the loop waits for
     // the next one. False ends the loop after this device, with a file problem
     // when no device failed.
     std::function<bool(const DeviceEnd& end)> deviceEnded;
 };
 
-// Runs until an interrupt (at once while waiting, after the device during a
-// download), a file problem or a port that takes no more bytes; prints one
-// line per device and a summary. Returns 0 when no device failed, else the
-// exit code of the first failure.
-int RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareChoice& choice,
-                  std::chrono::milliseconds wakePatience, const LoopHooks& hooks = {});
+// What a line of devices came to.
+struct LoopTally {
+    int devices = 0;
+    int succeeded = 0;
+    int failed = 0;
+    ExitCode firstFailure = kExitSuccess;
+    // When the first failure came: of several lines, the earliest one's code
+    // is the program's.
+    std::chrono::steady_clock::time_point firstFailureAt{};
+
+    void Fail(ExitCode code);
+};
+
+// "2 devices: 1 succeeded, 1 failed".
+std::string TallyLine(const LoopTally& tally);
+
+// Flashes `image` into one device after another on `port` until an interrupt
+// (at once while waiting, after the device during a download), a port that
+// takes no more bytes, or a caller that cannot take a device's end in; prints
+// one line per device. Interrupts must be caught (CatchInterrupts) before.
+LoopTally RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareImage& image,
+                        std::chrono::milliseconds wakePatience, const LoopHooks& hooks = {});
 
 }  // namespace veltra::terminal

@@ -7,7 +7,9 @@
 
 namespace veltra::terminal {
 
-// From now on the first interrupt is only noted.
+// From now on the first interrupt is only noted. Called once, before any
+// thread of the run starts; every thread then sees the same interrupt, and a
+// pause on any of them ends with it.
 void CatchInterrupts();
 
 // Whether an interrupt came since CatchInterrupts.

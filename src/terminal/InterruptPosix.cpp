@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 
@@ -10,13 +11,15 @@
 namespace veltra::terminal {
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+// Set by the handler, read by every port's thread of a run on several ports.
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler sets it");
 // The handler's byte wakes a pause that is waiting on the other end.
 int wakePipe[2] = {-1, -1};
 
 void OnInterrupt(int) {
     const int savedErrno = errno;
-    interrupted = 1;
+    interrupted.store(1);
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(wakePipe[1], &byte, 1);
     errno = savedErrno;
@@ -35,7 +38,7 @@ void CatchInterrupts() {
     for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
 }
 
-bool Interrupted() { return interrupted != 0; }
+bool Interrupted() { return interrupted.load() != 0; }
 
 bool PauseUnlessInterrupted(std::chrono::milliseconds pause) {
     using Clock = std::chrono::steady_clock;

@@ -32,19 +32,43 @@ std::string OneLine(const std::string& text) {
 TerminalOperator::TerminalOperator(std::ostream& out, std::ostream& err, bool terminal, Verbosity verbosity)
     : out_(out), err_(err), terminal_(terminal), verbosity_(verbosity) {}
 
+TerminalOperator::TerminalOperator(StationScreen& screen, std::size_t slot, Verbosity verbosity)
+    : out_(screen.Out()),
+      err_(screen.Err()),
+      screen_(&screen),
+      slot_(slot),
+      terminal_(screen.RedrawsInPlace()),
+      verbosity_(verbosity) {}
+
 void TerminalOperator::Say(const std::string& line) {
     if (verbosity_ != Verbosity::Quiet) Line(out_, line);
 }
+
+void TerminalOperator::ShowWait(const std::string& line) {
+    if (verbosity_ == Verbosity::Quiet) return;
+    if (screen_ != nullptr && terminal_) {
+        screen_->Live(slot_, DeviceLabel() + line);
+    } else {
+        Say(line);
+    }
+}
+
+std::string TerminalOperator::DeviceLabel() const { return "#" + std::to_string(device_) + " "; }
 
 void TerminalOperator::Conclude(const std::string& line) { Line(out_, line); }
 
 void TerminalOperator::Complain(const std::string& line) { Line(err_, line); }
 
 void TerminalOperator::FreshTerminalLine() {
-    if (terminal_) Line(out_, "");
+    // A station's screen draws its live lines over what the terminal wrote.
+    if (terminal_ && screen_ == nullptr) Line(out_, "");
 }
 
 void TerminalOperator::Line(std::ostream& stream, const std::string& text) {
+    if (screen_ != nullptr) {
+        screen_->Line(slot_, &stream == &err_, text);
+        return;
+    }
     EndProgressLine();
     stream << text << '\n';
     stream.flush();
@@ -135,6 +159,10 @@ void TerminalOperator::ShowRecords(const std::string& what, std::size_t done, st
 }
 
 void TerminalOperator::DrawProgress(const std::string& line) {
+    if (screen_ != nullptr) {
+        screen_->Live(slot_, DeviceLabel() + line);
+        return;
+    }
     // Drawn over the one before; spaces clear what a longer one left.
     out_ << '\r' << line;
     if (line.size() < progressShown_) out_ << std::string(progressShown_ - line.size(), ' ');

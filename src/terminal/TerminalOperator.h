@@ -11,6 +11,7 @@
 
 #include "serial/Operator.h"
 #include "terminal/CommandLine.h"
+#include "terminal/StationScreen.h"
 
 namespace veltra::terminal {
 
@@ -22,6 +23,9 @@ public:
     // `terminal`: standard output is a terminal, where the progress line is
     // redrawn in place; elsewhere there is no progress line and no '\r'.
     TerminalOperator(std::ostream& out, std::ostream& err, bool terminal, Verbosity verbosity);
+    // The operator of one port of a run on several: its lines go through
+    // `screen` as port `slot`'s, its progress and waits to the port's live line.
+    TerminalOperator(StationScreen& screen, std::size_t slot, Verbosity verbosity);
 
     // What the file dialog answers.
     void SetFileAnswer(std::string path) { fileAnswer_ = std::move(path); }
@@ -39,6 +43,11 @@ public:
 
     // A line of the program's own on standard output; none with --quiet.
     void Say(const std::string& line);
+    // What the program waits for: said as a line, or on a station's screen
+    // shown in the port's live line; nothing with --quiet.
+    void ShowWait(const std::string& line);
+    // The device the live line of a station's port names: "#N".
+    void SetDevice(int number) { device_ = number; }
     // A line that closes what the program was asked to do; also with --quiet.
     void Conclude(const std::string& line);
     // A line on standard error.
@@ -74,8 +83,14 @@ private:
     // Draws `line` over the progress line on screen.
     void DrawProgress(const std::string& line);
 
+    // On a station's screen: the label of the port's live line, "#N ".
+    std::string DeviceLabel() const;
+
     std::ostream& out_;
     std::ostream& err_;
+    StationScreen* screen_ = nullptr;  // null for a run on one port, whose lines go to out_ and err_
+    std::size_t slot_ = 0;
+    int device_ = 0;
     const bool terminal_;
     const Verbosity verbosity_;
     std::string fileAnswer_;

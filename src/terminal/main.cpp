@@ -11,15 +11,12 @@
 int main(int argc, char** argv) {
     using namespace veltra::terminal;
     PrepareConsole();
-    LoadCommand command;
     try {
-        command = ParseLoadCommand(Utf8Arguments(argc, argv));
+        const LoadCommand command = ParseLoadCommand(Utf8Arguments(argc, argv));
+        return RunLoadCommand(command, std::cout, std::cerr, TerminalColumns());
     } catch (const UsageError& e) {
         std::cerr << "veltra-load: " << e.what() << " (--help lists the options)\n";
         return kExitUsage;
-    }
-    try {
-        return RunLoadCommand(command, std::cout, std::cerr, StdoutIsTerminal());
     } catch (const std::exception& e) {
         std::cerr << "veltra-load: " << e.what() << '\n';
         return kExitFailed;

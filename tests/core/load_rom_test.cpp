@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -176,8 +177,10 @@ TEST_F(LoadRom, FilePortAndUsageProblemsEndBeforeTheLine) {
         SCOPED_TRACE(c.what);
         auto rom = std::make_shared<RomBootloaderDevice>();
         const auto line = LineFor(rom);
-        std::vector<std::string> args{"--port", line->Path()};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<std::string> args = c.args;
+        if (std::find(args.begin(), args.end(), "--port") == args.end()) {
+            args.insert(args.begin(), {"--port", line->Path()});
+        }
         const Ended run = LoadToTheEnd(args);
         EXPECT_EQ(run.code, c.code) << run.err;
         EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << run.err;

@@ -20,20 +20,25 @@ using namespace std::chrono_literals;
 TEST(LoadCommandLine, TakesTheOptionsInEitherForm) {
     const LoadCommand plain = ParseLoadCommand({"fw.bin"});
     EXPECT_EQ(plain.action, Action::Download);
-    EXPECT_EQ(plain.port, "COM1:");
+    EXPECT_EQ(plain.ports, std::vector<std::string>{"COM1:"});
     EXPECT_EQ(plain.wait, 30s);
     EXPECT_EQ(plain.verbosity, Verbosity::Normal);
     EXPECT_FALSE(plain.loop);
     EXPECT_EQ(plain.file, "fw.bin");
 
     const LoadCommand full = ParseLoadCommand({"--port", "/dev/pts/3", "--wait", "5", "--quiet", "--loop", "fw.bin"});
-    EXPECT_EQ(full.port, "/dev/pts/3");
+    EXPECT_EQ(full.ports, std::vector<std::string>{"/dev/pts/3"});
     EXPECT_EQ(full.wait, 5s);
     EXPECT_EQ(full.verbosity, Verbosity::Quiet);
     EXPECT_TRUE(full.loop);
 
     const LoadCommand joined = ParseLoadCommand({"--port=ttyUSB0", "--wait=7", "--verbose", "fw.bin"});
-    EXPECT_EQ(joined.port, "ttyUSB0");
+    EXPECT_EQ(joined.ports, std::vector<std::string>{"ttyUSB0"});
+
+    // Several ports, in the order given, replace the default.
+    const LoadCommand station =
+        ParseLoadCommand({"--loop", "--port", "ttyUSB0", "--port=ttyUSB1", "--port", "COM2:", "fw.bin"});
+    EXPECT_EQ(station.ports, (std::vector<std::string>{"ttyUSB0", "ttyUSB1", "COM2:"}));
     EXPECT_EQ(joined.wait, 7s);
     EXPECT_EQ(joined.verbosity, Verbosity::Verbose);
 
@@ -91,6 +96,13 @@ TEST(LoadCommandLine, RefusesWhatItCannotTakeNamingIt) {
         {{"--log=", "a.bin"}, "--log wants a file name, not \"\""},
         {{"--test-block", "--log", "run.jsonl"}, "--log is for loading a FILE, not with --test-block"},
         {{"--list", "--log", "run.jsonl"}, "--log is for loading a FILE, not with --list"},
+        {{"--loop", "--port", "ttyUSB0", "--port", "ttyUSB0", "a.bin"}, "--port ttyUSB0 is given twice"},
+        {{"--port", "ttyUSB0", "--port", "ttyUSB1", "a.bin"},
+         "several ports go with --loop only: one line of devices on each"},
+        {{"--rom", "--port", "ttyUSB0", "--port", "ttyUSB1", "a.bin"},
+         "several ports go with --loop only: one line of devices on each"},
+        {{"--test-block", "--port", "COM2:", "--port", "COM3:"},
+         "several ports go with --loop only: one line of devices on each"},
         {{"--rom", "--loop", "a.bin"},
          "--loop cannot go with --rom: the ROM bootloader takes every byte after its synchronisation as part of a "
          "command, so there is no safe way to wait for the next device"},

@@ -1,0 +1,168 @@
+#include "terminal/Station.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "firmware/FirmwareImage.h"
+#include "terminal/CommandSteps.h"
+#include "terminal/Commands.h"
+#include "terminal/DeviceLog.h"
+#include "terminal/DeviceLoop.h"
+#include "terminal/ExitCode.h"
+#include "terminal/Interrupt.h"
+#include "terminal/StationScreen.h"
+
+namespace veltra::terminal {
+namespace {
+
+// What the line of devices on one port came to.
+struct PortLine {
+    LoopTally tally;
+    bool opened = false;
+};
+
+// Two names of one port ("ttyUSB0" and "/dev/ttyUSB0", or a link in
+// /dev/serial/by-id and its target) would have two threads on one device.
+void RefuseSamePortTwice(const std::vector<std::string>& ports) {
+    std::vector<std::string> devices;
+    for (const std::string& name : ports) {
+        std::string device = TerminalDeviceName(name);
+        std::error_code error;
+        if (!device.empty() && device.front() == '/') {
+            const std::filesystem::path real = std::filesystem::weakly_canonical(device, error);
+            if (!error) device = real.string();
+        }
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            if (devices[i] == device) {
+                throw UsageError("--port " + ports[i] + " and --port " + name + " are the same port (" + device + ")");
+            }
+        }
+        devices.push_back(device);
+    }
+}
+
+PortLine RunPortLine(const LoadCommand& command, const std::string& name, TerminalOperator& op, LogFile* logFile,
+                     const FirmwareImage& image, const ImageFacts& facts) {
+    PortLine line;
+    PortLog log(logFile, command, name);
+    SerialPort port(op);
+    const auto start = Clock::now();
+    if (!OpenDevicePort(port, op, name)) {
+        line.tally.Fail(static_cast<ExitCode>(EndedBeforeTheLine(log, op, start, kExitPortProblem)));
+        return line;
+    }
+    line.opened = true;
+    log.KeepImage(facts);
+    ByteString wrs;
+    LoopHooks hooks;
+    hooks.deviceEnded = [&](const DeviceEnd& end) {
+        std::string problem;
+        if (log.Write(end.number, OneLine(end.status), BytesOfStatus(end.status), end.elapsed, end.code, problem)) {
+            return true;
+        }
+        op.Complain(problem);
+        return false;
+    };
+    line.tally = RunDeviceLoop(port, op, wrs, image, command.wait, hooks);
+    port.ClosePort();
+    return line;
+}
+
+// The port's line on a thread of its own. Nothing it meets may end the
+// other ports: what escapes it is told and counted as its failure.
+PortLine RunPortLineGuarded(const LoadCommand& command, const std::string& name, TerminalOperator& op,
+                            LogFile* logFile, const FirmwareImage& image, const ImageFacts& facts) {
+    try {
+        return RunPortLine(command, name, op, logFile, image, facts);
+    } catch (const std::exception& e) {
+        op.Complain(std::string("veltra-load: ") + e.what());
+    }
+    PortLine line;
+    line.tally.Fail(kExitFailed);
+    return line;
+}
+
+std::string PortSummary(const PortLine& line) {
+    return line.opened ? TallyLine(line.tally) : "the port could not be opened";
+}
+
+std::string TotalLine(const std::vector<PortLine>& lines) {
+    LoopTally total;
+    for (const PortLine& line : lines) {
+        total.devices += line.tally.devices;
+        total.succeeded += line.tally.succeeded;
+        total.failed += line.tally.failed;
+    }
+    return "All " + std::to_string(lines.size()) + " ports, " + TallyLine(total);
+}
+
+// The code of the failure that came first, on whichever port.
+ExitCode FirstFailure(const std::vector<PortLine>& lines) {
+    const PortLine* first = nullptr;
+    for (const PortLine& line : lines) {
+        if (line.tally.firstFailure == kExitSuccess) continue;
+        if (first == nullptr || line.tally.firstFailureAt < first->tally.firstFailureAt) first = &line;
+    }
+    return first == nullptr ? kExitSuccess : first->tally.firstFailure;
+}
+
+int RunStation(const LoadCommand& command, TerminalOperator& op, LogFile* logFile, const FirmwareImage& image,
+               const ImageFacts& facts, std::ostream& out, std::ostream& err, int columns) {
+    const std::size_t count = command.ports.size();
+    StationScreen screen(out, err, command.ports, columns);
+    std::vector<std::unique_ptr<TerminalOperator>> ops;
+    for (std::size_t slot = 0; slot < count; ++slot) {
+        ops.push_back(std::make_unique<TerminalOperator>(screen, slot, command.verbosity));
+        // The bar's length, as "Open File" set it for the file chosen.
+        ops.back()->SetProgressMaximum(op.ProgressMaximum());
+    }
+    std::vector<PortLine> lines(count);
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t slot = 0; slot < count; ++slot) {
+            threads.emplace_back([&, slot] {
+                lines[slot] = RunPortLineGuarded(command, command.ports[slot], *ops[slot], logFile, image, facts);
+            });
+        }
+    }
+    screen.Close();
+    for (std::size_t slot = 0; slot < count; ++slot) ops[slot]->Conclude(PortSummary(lines[slot]));
+    op.Conclude(TotalLine(lines));
+    return FirstFailure(lines);
+}
+
+}  // namespace
+
+int RunLoopCommand(const LoadCommand& command, TerminalOperator& op, LogFile* logFile, std::ostream& out,
+                   std::ostream& err, int columns) {
+    RefuseSamePortTwice(command.ports);
+    const auto start = Clock::now();
+    const FirmwareChoice choice = ChooseCommandFile(command, op);
+    std::optional<FirmwareImage> image;
+    if (choice.Chosen()) image = LoadFirmwareImage(op, choice.path);
+    if (!image) {
+        // Each port's log still has its line for the run.
+        int code = kExitFileProblem;
+        for (const std::string& name : command.ports) {
+            PortLog log(logFile, command, name);
+            code = std::max(code, EndedBeforeTheLine(log, op, start, kExitFileProblem));
+        }
+        return code;
+    }
+    const ImageFacts facts = logFile != nullptr ? FactsOf(*image) : ImageFacts{};
+    CatchInterrupts();
+    if (command.ports.size() == 1) {
+        const PortLine line = RunPortLine(command, command.Port(), op, logFile, *image, facts);
+        if (line.opened) op.Conclude(TallyLine(line.tally));
+        return line.tally.firstFailure;
+    }
+    return RunStation(command, op, logFile, *image, facts, out, err, columns);
+}
+
+}  // namespace veltra::terminal
