@@ -32,17 +32,21 @@ std::string CutTo(const std::string& text, std::size_t columns) {
 
 StationScreen::StationScreen(std::ostream& out, std::ostream& err, std::vector<std::string> ports, int columns)
     : out_(out), err_(err), ports_(std::move(ports)), columns_(std::max(columns, 0)), live_(ports_.size()) {
-    for (const std::string& port : ports_) nameWidth_ = std::max(nameWidth_, Columns(port));
+    for (std::size_t slot = 0; slot < ports_.size(); ++slot) prefixWidth_ = std::max(prefixWidth_, Columns(Prefix(slot)));
     if (RedrawsInPlace()) {
         for (std::size_t slot = 0; slot < live_.size(); ++slot) live_[slot] = Fit(slot, "");
     }
 }
 
-std::string StationScreen::Prefix(std::size_t slot) const { return ports_[slot] + ": "; }
+std::string StationScreen::Prefix(std::size_t slot) const {
+    // "COM2:" carries its colon already.
+    const std::string& port = ports_[slot];
+    return !port.empty() && port.back() == ':' ? port + ' ' : port + ": ";
+}
 
 std::string StationScreen::Fit(std::size_t slot, const std::string& text) const {
     std::string line = Prefix(slot);
-    line.append(nameWidth_ - Columns(ports_[slot]), ' ');
+    line.append(prefixWidth_ - Columns(line), ' ');
     line += text;
     // The last column stays free: a character there makes some terminals wrap.
     return CutTo(line, static_cast<std::size_t>(columns_ - 1));

@@ -44,7 +44,7 @@ private:
     std::ostream& err_;
     const std::vector<std::string> ports_;
     const int columns_;
-    std::size_t nameWidth_ = 0;
+    std::size_t prefixWidth_ = 0;  // of the widest "NAME: ", to which live lines are aligned
     std::vector<std::string> live_;
     bool shown_ = false;   // the block is on the screen
     bool closed_ = false;

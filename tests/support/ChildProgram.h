@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -78,6 +79,17 @@ public:
             }
             if (!ReadSome(deadline)) return false;
         }
+    }
+
+    // Waits until the whole output so far satisfies `done`, for output that
+    // comes in no fixed order (several ports at once); false as above.
+    bool WaitForOutputWhere(const std::function<bool(const std::string& output)>& done,
+                            std::chrono::milliseconds patience) {
+        const auto deadline = Clock::now() + patience;
+        while (!done(streams_[0].text)) {
+            if (!ReadSome(deadline)) return false;
+        }
+        return true;
     }
 
     // Reads everything until the program ends; its exit status, or -1 when it
