@@ -37,6 +37,7 @@ using testing::Ended;
 using testing::ExpectPlain;
 using testing::LineFor;
 using testing::Lines;
+using testing::Padded;
 using testing::LoadToTheEnd;
 using testing::LogLines;
 using testing::Sha256Of;
@@ -72,12 +73,6 @@ protected:
     static ByteString Firmware(std::size_t size) {
         ByteString bytes;
         for (std::size_t i = 0; i < size; ++i) AppendByte(bytes, static_cast<std::uint8_t>((i * 7 + 3) % 253));
-        return bytes;
-    }
-    // What the device takes of a file that ends inside a block: the file, then
-    // 0xFF up to the end of its last 64-byte block.
-    static ByteString Padded(ByteString bytes) {
-        bytes.resize((bytes.size() + 63) / 64 * 64, '\xFF');
         return bytes;
     }
 

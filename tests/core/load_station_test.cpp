@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 using testing::ChildProgram;
 using testing::LineFor;
 using testing::Lines;
+using testing::Padded;
 using testing::LogLines;
 using testing::Sha256Of;
 using testing::WithoutSeconds;
@@ -84,11 +85,6 @@ protected:
         for (std::size_t i = 0; i < size; ++i) AppendByte(bytes, static_cast<std::uint8_t>((i * 11 + 5) % 251));
         std::ofstream(file_, std::ios::binary | std::ios::trunc)
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return bytes;
-    }
-    // What a device takes of a file: the file, then 0xFF up to the end of its last block.
-    static ByteString Padded(ByteString bytes) {
-        bytes.resize((bytes.size() + 63) / 64 * 64, '\xFF');
         return bytes;
     }
 

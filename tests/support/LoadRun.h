@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/ByteString.h"
 #include "sim/SimDevice.h"
 #include "support/ChildProgram.h"
 
@@ -24,6 +25,13 @@ inline std::unique_ptr<sim::SimDevice> LineFor(std::shared_ptr<sim::Personality>
                                                sim::DeviceOptions options = {}) {
     options.holdLine = false;
     return std::make_unique<sim::SimDevice>(std::move(personality), options);
+}
+
+// What a device takes of a file that ends inside a block: the file, then
+// 0xFF up to the end of its last 64-byte block.
+inline ByteString Padded(ByteString bytes) {
+    bytes.resize((bytes.size() + 63) / 64 * 64, '\xFF');
+    return bytes;
 }
 
 struct Ended {
