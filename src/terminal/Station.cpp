@@ -47,6 +47,10 @@ void RefuseSamePortTwice(const std::vector<std::string>& ports) {
     }
 }
 
+std::string PortSummary(const PortLine& line) {
+    return line.opened ? TallyLine(line.tally) : "the port could not be opened";
+}
+
 PortLine RunPortLine(const LoadCommand& command, const std::string& name, TerminalOperator& op, LogFile* logFile,
                      const FirmwareImage& image, const ImageFacts& facts) {
     PortLine line;
@@ -55,6 +59,7 @@ PortLine RunPortLine(const LoadCommand& command, const std::string& name, Termin
     const auto start = Clock::now();
     if (!OpenDevicePort(port, op, name)) {
         line.tally.Fail(static_cast<ExitCode>(EndedBeforeTheLine(log, op, start, kExitPortProblem)));
+        op.ShowEnded("ended: " + PortSummary(line));
         return line;
     }
     line.opened = true;
@@ -71,6 +76,7 @@ PortLine RunPortLine(const LoadCommand& command, const std::string& name, Termin
     };
     line.tally = RunDeviceLoop(port, op, wrs, image, command.wait, hooks);
     port.ClosePort();
+    op.ShowEnded("ended: " + PortSummary(line));
     return line;
 }
 
@@ -86,10 +92,6 @@ PortLine RunPortLineGuarded(const LoadCommand& command, const std::string& name,
     PortLine line;
     line.tally.Fail(kExitFailed);
     return line;
-}
-
-std::string PortSummary(const PortLine& line) {
-    return line.opened ? TallyLine(line.tally) : "the port could not be opened";
 }
 
 std::string TotalLine(const std::vector<PortLine>& lines) {

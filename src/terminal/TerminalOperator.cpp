@@ -53,6 +53,10 @@ void TerminalOperator::ShowWait(const std::string& line) {
     }
 }
 
+void TerminalOperator::ShowEnded(const std::string& line) {
+    if (screen_ != nullptr) screen_->Live(slot_, line);
+}
+
 std::string TerminalOperator::DeviceLabel() const { return "#" + std::to_string(device_) + " "; }
 
 void TerminalOperator::Conclude(const std::string& line) { Line(out_, line); }

@@ -46,6 +46,9 @@ public:
     // What the program waits for: said as a line, or on a station's screen
     // shown in the port's live line; nothing with --quiet.
     void ShowWait(const std::string& line);
+    // On a station's screen, the port's live line once its line of devices
+    // has ended, so that no stale bar stays; nothing elsewhere.
+    void ShowEnded(const std::string& line);
     // The device the live line of a station's port names: "#N".
     void SetDevice(int number) { device_ = number; }
     // A line that closes what the program was asked to do; also with --quiet.
