@@ -33,6 +33,11 @@ run_load() {
   timeout -s KILL 90 "$load" "$@" >"/tmp/$name.out" 2>"/tmp/$name.err"
   rc=$?
 }
+# A run that is interrupted (kill -INT on its timeout) runs under timeout
+# --foreground: timeout otherwise passes the signal on twice, to the program
+# and to its own process group, and veltra-load takes the second for a second
+# Ctrl-C, which ends it at once (now and then exit 130 instead of a summary).
+
 last_line() { tail -n 1 "$1" | tr -d '\r'; }
 said() { tr '\n' ' ' <"$1" | cut -c1-300; }
 
@@ -85,6 +90,21 @@ check_latency_around() {  # PID of a download on ttyUSB0 that has just begun
   latency_checked=yes
 }
 
+# saved_problem SAVED SIZE FW: what is wrong with SAVED, what the simulator
+# saved from a download of FW (SIZE bytes): whole blocks, the file's bytes,
+# then 0xFF. Prints nothing when it is right.
+saved_problem() {
+  local saved=$1 size=$2 fw=$3 n
+  n=$(blocks_bytes "$size")
+  if [[ $(stat -c %s "$saved" 2>/dev/null) != "$n" ]]; then
+    echo "the device took $(stat -c %s "$saved" 2>/dev/null || echo no) bytes, not $n"
+  elif ! head -c "$size" "$saved" | cmp -s - "$fw"; then
+    echo "the device took other bytes than the file's"
+  elif [[ -n $(tail -c +$((size + 1)) "$saved" | tr -d '\377') ]]; then
+    echo "the last block is not padded with 0xFF"
+  fi
+}
+
 check_download() {
   local name line port sim options size code want
   IFS='|' read -r name line port sim options size code want <<<"$1"
@@ -105,15 +125,7 @@ check_download() {
   saved=$(echo "$sim" | sed -n 's/.*--save \([^ ]*\).*/\1/p')
   if [[ -n $saved ]]; then
     ask stop "$line"
-    local n
-    n=$(blocks_bytes "$size")
-    if [[ -z $problem && $(stat -c %s "$saved" 2>/dev/null) != "$n" ]]; then
-      problem="the device took $(stat -c %s "$saved" 2>/dev/null || echo no) bytes, not $n"
-    elif [[ -z $problem ]] && ! head -c "$size" "$saved" | cmp -s - "$fw"; then
-      problem="the device took other bytes than the file's"
-    elif [[ -z $problem && -n $(tail -c +$((size + 1)) "$saved" | tr -d '\377') ]]; then
-      problem="the last block is not padded with 0xFF"
-    fi
+    [[ -n $problem ]] || problem=$(saved_problem "$saved" "$size" "$fw")
   fi
   result "$name" "$problem"
 }
@@ -138,7 +150,7 @@ check_pull() {
   fw=$(firmware 4096)
   if [[ $when == waiting ]]; then
     ask stop usb
-    timeout -s KILL 90 "$load" --port ttyUSB0 $options "$fw" >/tmp/pull.out 2>/tmp/pull.err &
+    timeout --foreground -s KILL 90 "$load" --port ttyUSB0 $options "$fw" >/tmp/pull.out 2>/tmp/pull.err &
     pid=$!
     if wait_for 'grep -q "Waiting for the next device" /tmp/pull.out' 30; then
       ask pull usb || problem="the host did not pull: $reply"
@@ -178,7 +190,7 @@ check_wake_once() {
   local problem="" fw pid before after
   serve usb --pace --wake-once || { result "$name" "the host did not serve: $reply"; return; }
   fw=$(firmware 1000)
-  timeout -s KILL 90 "$load" --port ttyUSB0 --loop "$fw" >/tmp/once.out 2>/tmp/once.err &
+  timeout --foreground -s KILL 90 "$load" --port ttyUSB0 --loop "$fw" >/tmp/once.out 2>/tmp/once.err &
   pid=$!
   if ! wait_for 'grep -q "^#1 " /tmp/once.out' 30; then
     problem="no device line: $(said /tmp/once.out)"
@@ -206,6 +218,120 @@ check_wake_once() {
     problem="exit $rc after Ctrl-C, not 0: $(said /tmp/once.err)"
   fi
   result "$name" "$problem"
+}
+
+# ---- two lines at once ---------------------------------------------------------
+# One --loop run on ttyUSB0 and COM2: together, a thread per port, one firmware
+# file; each line's simulator saves what its device took. A device that failed
+# ends the run with its code.
+# name | block frame of ttyUSB0's download at which the adapter is pulled ("":
+# never) | size | exit | how ttyUSB0's device ends | how COM2:'s device ends
+two_lines=(
+  "two lines at once: ttyUSB0 and COM2:||4000|0|Successful - 4032 Bytes|Successful - 4032 Bytes"
+  "adapter pulled while COM2: is flashed too|20|8000|4|Failed - |Successful - 8064 Bytes"
+)
+# port | line | lock file
+two_ports=("ttyUSB0|usb|$lock" "COM2:|com2|/run/lock/LCK..ttyS1")
+# named PORT: how a line of PORT's begins ("COM2:" keeps its one colon).
+named() { if [[ $1 == *: ]]; then echo "$1 "; else echo "$1: "; fi; }
+
+# json_field LINE NAME: the value of NAME in the flat JSON object LINE, a
+# string with its quotes.
+json_field() { sed -nE "s/.*\"$2\": *(\"[^\"]*\"|[^,}]*).*/\1/p" <<<"$1"; }
+
+# sample_overlap BLOCKS: notes in $overlap a moment at which both simulators
+# had seen some but not all of the BLOCKS block frames, no device line being
+# out yet: both downloads were running at once.
+overlap=""
+sample_overlap() {
+  local usb com2
+  [[ -z $overlap ]] && ! grep -q ": #1 " /tmp/two.out || return 0
+  ask frames usb && usb=${reply%% *} || return 0
+  ask frames com2 && com2=${reply%% *} || return 0
+  grep -q ": #1 " /tmp/two.out && return 0
+  if ((usb > 0 && usb < $1 && com2 > 0 && com2 < $1)); then
+    overlap="ttyUSB0 at block frame $usb, COM2: at $com2 (of $1)"
+  fi
+  return 0
+}
+
+check_two_lines() {
+  local name pull_at size code usb_end com2_end
+  IFS='|' read -r name pull_at size code usb_end com2_end <<<"$1"
+  local problem="" fw pid sum blocks entry port line lockfile head want port_exit ok=0 device summary logged
+  fw=$(firmware "$size")
+  sum=$(sha256sum "$fw" | cut -d' ' -f1)
+  blocks=$(($(blocks_bytes "$size") / 64))
+  serve usb --pace --save "$out/two-usb.bin" && serve com2 --pace --save "$out/two-com2.bin" &&
+    { [[ -z $pull_at ]] || ask pull-at usb "$pull_at"; } || { result "$name" "the host did not serve: $reply"; return; }
+  rm -f /tmp/two.jsonl
+  timeout --foreground -s KILL 90 "$load" --loop --port ttyUSB0 --port COM2: --log /tmp/two.jsonl "$fw" >/tmp/two.out 2>/tmp/two.err &
+  pid=$!
+  overlap=""
+  if ! wait_for "sample_overlap $blocks; grep -q '^ttyUSB0: #1 ' /tmp/two.out && grep -q '^COM2: #1 ' /tmp/two.out" 30; then
+    problem="not both device lines: $(said /tmp/two.out) / $(said /tmp/two.err)"
+  fi
+  kill -INT "$pid"
+  wait "$pid"
+  rc=$?
+  for entry in "${two_ports[@]}"; do
+    IFS='|' read -r port line lockfile <<<"$entry"
+    ask stop "$line"
+  done
+  if [[ -z $problem ]] && ((rc != code)); then
+    problem="exit $rc, not $code: $(said /tmp/two.out) / $(said /tmp/two.err)"
+  fi
+  for entry in "${two_ports[@]}"; do
+    [[ -z $problem ]] || break
+    IFS='|' read -r port line lockfile <<<"$entry"
+    head=$(named "$port")
+    if [[ $port == ttyUSB0 ]]; then want=$usb_end; else want=$com2_end; fi
+    # The log's exit of a device: 0 for a success, else the run's (one failure).
+    if [[ $want == Successful* ]]; then port_exit=0 ok=$((ok + 1)); else port_exit=$code; fi
+    device=$(grep -m 1 "^$head#1 " /tmp/two.out | tr -d '\r')
+    summary=$(grep -xF "${head}1 device: $((port_exit == 0)) succeeded, $((port_exit != 0)) failed" /tmp/two.out)
+    logged=$(while IFS= read -r l; do [[ $(json_field "$l" port) == "\"$port\"" ]] && echo "$l"; done </tmp/two.jsonl)
+    if [[ -z $device ]]; then
+      problem="no line '$head#1 ...': $(said /tmp/two.out)"
+    elif [[ $device != "$head#1 $want"* ]]; then
+      problem="$port's device ended '${device#"$head"}', not '$want'"
+    elif [[ -z $summary ]]; then
+      problem="no summary '${head}1 device: ...': $(said /tmp/two.out)"
+    elif [[ $(grep -c . <<<"$logged") != 1 ]]; then
+      problem="the log holds $(grep -c . <<<"$logged") lines for $port, not 1: $(said /tmp/two.jsonl)"
+    elif [[ $(json_field "$logged" result) != "\"$want"* || $(json_field "$logged" exit) != "$port_exit" ]]; then
+      problem="$port's log line says $(json_field "$logged" result), exit $(json_field "$logged" exit), not '$want', exit $port_exit"
+    elif [[ $(json_field "$logged" size) != "$size" || $(json_field "$logged" sha256) != "\"$sum\"" ]]; then
+      problem="$port's log line has not the file's size and SHA-256: $logged"
+    elif ((port_exit == 0)); then
+      problem=$(saved_problem "$out/two-$line.bin" "$size" "$fw")
+      [[ -z $problem ]] || problem="on $port $problem"
+    fi
+    if [[ -z $problem && -e $lockfile ]]; then problem="the lock file $lockfile was left behind"; fi
+  done
+  local total="All 2 ports, 2 devices: $ok succeeded, $((2 - ok)) failed"
+  if [[ -n $problem ]]; then
+    :
+  elif [[ $(last_line /tmp/two.out) != "$total" ]]; then
+    problem="ends '$(last_line /tmp/two.out)', not '$total'"
+  elif [[ $(wc -l </tmp/two.jsonl) != 2 ]]; then
+    problem="the log holds $(wc -l </tmp/two.jsonl) lines, not 2: $(said /tmp/two.jsonl)"
+  elif [[ -n $pull_at ]] && ! grep -qxF "ttyUSB0: $gone" /tmp/two.err; then
+    problem="standard error does not say 'ttyUSB0: $gone': $(said /tmp/two.err)"
+  elif [[ -n $pull_at && $(grep -m 1 ": #1 " /tmp/two.out) != "ttyUSB0: #1 "* ]]; then
+    problem="COM2:'s device had ended before the adapter was pulled: $(said /tmp/two.out)"
+  fi
+  result "$name" "$problem"
+  local l took=""
+  while IFS= read -r l; do took+=", $(json_field "$l" port | tr -d '"') $(json_field "$l" seconds) s"; done </tmp/two.jsonl
+  if [[ -n $overlap ]]; then
+    fact "$name: both downloads were running at once: $overlap; the log says${took#,}"
+  else
+    fact "$name: no moment seen at which both downloads were running; the log says${took#,}"
+  fi
+  if [[ -n $pull_at ]]; then
+    plug_back || result "the adapter comes back after a pull" "no /dev/ttyUSB0 after plugging it in again"
+  fi
 }
 
 # ---- a lock held by another program ------------------------------------------
@@ -286,6 +412,7 @@ check_console_refused
 check_empty_slot
 check_foreign_lock
 check_wake_once
+for row in "${two_lines[@]}"; do check_two_lines "$row"; done
 for row in "${pulls[@]}"; do check_pull "$row"; done
 check_download "download through ttyUSB0 after the adapter came back|usb|ttyUSB0|--pace --save $out/again.bin||2000|0|Successful - 2048 Bytes"
 

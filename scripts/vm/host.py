@@ -372,7 +372,7 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--log", required=True)
-    parser.add_argument("--timeout", type=float, default=170)
+    parser.add_argument("--timeout", type=float, default=240)
     args = parser.parse_args()
 
     host = Host(args)
@@ -386,8 +386,14 @@ def main():
     except Failure as e:
         failure = str(e)
     except OSError as e:
-        # QEMU's end, seen as a broken control socket or console.
+        # QEMU's end, seen as a broken control socket or console: the socket
+        # breaks a moment before the process is gone, so it is given a moment.
         qemu = getattr(host, "qemu", None)
+        if qemu is not None:
+            try:
+                qemu.wait(5)
+            except subprocess.TimeoutExpired:
+                pass
         if qemu is None or qemu.poll() is None:
             raise
         failure, gone = f"QEMU ended (status {qemu.returncode}): {e}", True
