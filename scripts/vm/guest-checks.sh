@@ -33,11 +33,11 @@ run_load() {
   timeout -s KILL 90 "$load" "$@" >"/tmp/$name.out" 2>"/tmp/$name.err"
   rc=$?
 }
-# A run that is interrupted (kill -INT on its timeout) runs under timeout
-# --foreground: timeout otherwise passes the signal on twice, to the program
-# and to its own process group, and veltra-load takes the second for a second
-# Ctrl-C, which ends it at once (now and then exit 130 instead of a summary).
-
+# A run that the check interrupts (kill -INT on its timeout) runs under
+# timeout --foreground instead: timeout otherwise passes the signal on twice,
+# to the program and to its own process group, and veltra-load takes the
+# second for a second Ctrl-C, which ends it at once (now and then exit 130
+# instead of a summary).
 last_line() { tail -n 1 "$1" | tr -d '\r'; }
 said() { tr '\n' ' ' <"$1" | cut -c1-300; }
 
