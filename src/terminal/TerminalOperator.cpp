@@ -57,7 +57,14 @@ void TerminalOperator::ShowEnded(const std::string& line) {
     if (screen_ != nullptr) screen_->Live(slot_, line);
 }
 
-std::string TerminalOperator::DeviceLabel() const { return "#" + std::to_string(device_) + " "; }
+std::string TerminalOperator::DeviceLabel() const {
+    // Appended piece by piece: GCC 12 at -O3 takes a chain of concatenations
+    // here for overlapping copies (-Wrestrict).
+    std::string label = "#";
+    label += std::to_string(device_);
+    label += ' ';
+    return label;
+}
 
 void TerminalOperator::Conclude(const std::string& line) { Line(out_, line); }
 
