@@ -1,7 +1,8 @@
 #pragma once
 // What the download benchmarks share: the firmware file they send, the
 // protocol's floor they are measured against, the status line of a whole
-// download, and the CPU time of the calling thread.
+// download and what the device has taken then, and the CPU time of the
+// calling thread.
 #include <ctime>
 
 #include <cstddef>
@@ -14,9 +15,14 @@ inline constexpr std::size_t kBenchFileSize = 32 * 1024;
 inline constexpr int kBenchBaud = 19200;
 
 // Bytes that differ from block to block, so that no two frames are alike.
-inline void WriteBenchFirmware(const std::string& path, std::size_t size = kBenchFileSize) {
+inline std::string BenchFirmware(std::size_t size = kBenchFileSize) {
     std::string content(size, '\0');
     for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 7 % 253);
+    return content;
+}
+
+inline void WriteBenchFirmware(const std::string& path, std::size_t size = kBenchFileSize) {
+    const std::string content = BenchFirmware(size);
     std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
@@ -31,6 +37,14 @@ inline double FloorSeconds(std::size_t blocks) {
 // The last status line of a download of `size` bytes that went through whole.
 inline std::string WholeDownloadStatus(std::size_t size) {
     return "Successful - " + std::to_string((size / 64 + 1) * 64) + " Bytes";
+}
+
+// What the loader has taken after a whole download of `content`: the file,
+// then 0xFF to the end of the closing block. A file of whole blocks is closed
+// by a block of 0xFF alone, which the status line above counts too.
+inline std::string WholeDownloadImage(std::string content) {
+    content.resize((content.size() / 64 + 1) * 64, '\xFF');
+    return content;
 }
 
 inline double ThreadCpuSeconds() {

@@ -3,26 +3,19 @@
 // through the core alone (RunDownload in this process, as download_bench
 // does). Prints both wall times and their ratio: what the terminal program
 // around the core costs.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
+#include <system_error>
 
+#include "ChildProcess.h"
 #include "DownloadBench.h"
 #include "QuietOperator.h"
 #include "loader/Download.h"
 #include "sim/LoaderDevice.h"
 #include "sim/SimDevice.h"
-
-extern char** environ;
 
 namespace {
 
@@ -61,45 +54,17 @@ Result ThroughTheCore(const std::string& path) {
 Result ThroughTheProgram(const std::string& path) {
     auto loader = std::make_shared<veltra::sim::LoaderDevice>();
     veltra::sim::SimDevice device(loader, kPacedLine);
-    std::string program = VELTRA_LOAD_PROGRAM;
-    std::vector<std::string> args{program, "--port", device.Path(), path};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return {0, "no pipe", 1};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    pid_t pid = -1;
-    const auto start = Clock::now();
-    const int failed = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (failed != 0) {
-        ::close(out[0]);
-        return {0, "cannot start " + program, 1};
+    try {
+        veltra::bench::ChildProcess load(VELTRA_LOAD_PROGRAM, {"--port", device.Path(), path});
+        // Bounds a run that hangs; a download takes well under a minute.
+        const veltra::bench::ChildProcess::End end = load.Finish(Clock::now() + std::chrono::minutes(5));
+        std::string output = load.Output();
+        while (!output.empty() && output.back() == '\n') output.pop_back();
+        const std::string closing = output.substr(output.rfind('\n') == std::string::npos ? 0 : output.rfind('\n') + 1);
+        return {end.wallSeconds, closing, end.exitCode};
+    } catch (const std::system_error& e) {
+        return {0, e.what(), 1};
     }
-    // Its output until it ends: each read waits for the next line.
-    std::string output;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n > 0) {
-            output.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    const double wall = Since(start);
-    ::close(out[0]);
-    while (!output.empty() && output.back() == '\n') output.pop_back();
-    const std::string closing = output.substr(output.rfind('\n') == std::string::npos ? 0 : output.rfind('\n') + 1);
-    return {wall, closing, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 }  // namespace
