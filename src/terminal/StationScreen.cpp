@@ -106,7 +106,13 @@ void StationScreen::Live(std::size_t slot, const std::string& text) {
 
 void StationScreen::Close() {
     std::lock_guard lock(mutex_);
-    if (shown_) Write(out_, Up(live_.size()) + '\r' + kClearBelow);
+    // Also what the terminal echoed below the last line (the "^C" of Ctrl-C)
+    // goes, when --quiet drew no block over it.
+    if (shown_) {
+        Write(out_, Up(live_.size()) + '\r' + kClearBelow);
+    } else if (RedrawsInPlace()) {
+        Write(out_, std::string("\r") + kClearToEnd);
+    }
     shown_ = false;
     closed_ = true;
 }

@@ -54,7 +54,8 @@ void TerminalOperator::ShowWait(const std::string& line) {
 }
 
 void TerminalOperator::ShowEnded(const std::string& line) {
-    if (screen_ != nullptr) screen_->Live(slot_, line);
+    // --quiet draws no live lines at all.
+    if (screen_ != nullptr && verbosity_ != Verbosity::Quiet) screen_->Live(slot_, line);
 }
 
 std::string TerminalOperator::DeviceLabel() const {

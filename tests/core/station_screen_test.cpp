@@ -159,6 +159,17 @@ TEST_F(Screen, CloseTakesTheLiveLinesAway) {
     EXPECT_EQ(Shown().rows, (Rows{"A: #1 Successful - 256 Bytes in 0.2 s", "A: 1 device: 1 succeeded, 0 failed", ""}));
 }
 
+// With no live lines drawn (--quiet), what the terminal echoed below the
+// last line, the "^C" of Ctrl-C, goes before the summaries.
+TEST_F(Screen, CloseWithoutLiveLinesClearsTheEcho) {
+    StationScreen screen(out_, err_, {"A", "B"}, 40);
+    screen.Line(0, false, "#1 Successful - 256 Bytes in 0.2 s");
+    out_ << "^C";  // the terminal's echo, where the cursor rests
+    screen.Close();
+    screen.Line(0, false, "1 device: 1 succeeded, 0 failed");
+    EXPECT_EQ(Shown().rows, (Rows{"A: #1 Successful - 256 Bytes in 0.2 s", "A: 1 device: 1 succeeded, 0 failed", ""}));
+}
+
 // Off a terminal: plain lines with the port's name, no live lines, no controls.
 TEST_F(Screen, OffATerminalEveryLineIsPlainWithItsPort) {
     StationScreen screen(out_, err_, {"ttyUSB0", "COM2:"}, 0);
