@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "firmware/FileChoice.h"
 #include "loader/Download.h"
 #include "protocol/CommandExchange.h"
 #include "protocol/TrafficLog.h"

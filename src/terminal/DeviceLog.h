@@ -65,7 +65,6 @@ public:
     // The image every following line carries: a line of devices sends one
     // image, read and hashed once.
     void KeepImage(const ImageFacts& facts);
-    bool HasFile() const { return file_ != nullptr; }
 
     // Appends the line of device `device` and forgets the image's facts; the
     // end time is now. Without a file, true. False when the line could not be

@@ -1,6 +1,5 @@
 #include "terminal/Station.h"
 
-#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -150,12 +149,11 @@ int RunLoopCommand(const LoadCommand& command, TerminalOperator& op, LogFile* lo
     if (choice.Chosen()) image = LoadFirmwareImage(op, choice.path);
     if (!image) {
         // Each port's log still has its line for the run.
-        int code = kExitFileProblem;
         for (const std::string& name : command.ports) {
             PortLog log(logFile, command, name);
-            code = std::max(code, EndedBeforeTheLine(log, op, start, kExitFileProblem));
+            EndedBeforeTheLine(log, op, start, kExitFileProblem);
         }
-        return code;
+        return kExitFileProblem;
     }
     const ImageFacts facts = logFile != nullptr ? FactsOf(*image) : ImageFacts{};
     CatchInterrupts();
