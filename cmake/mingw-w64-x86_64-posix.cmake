@@ -21,7 +21,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # start them on this machine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 
-# Every program carries its C++ runtime and winpthread inside: a program that
-# needs libstdc++-6.dll or libwinpthread-1.dll beside it starts nowhere else,
-# and under Wine with WINEDEBUG=-all it ends without a word.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# One C++ runtime for the whole program: libstdc++, libgcc and winpthread as
+# the DLLs that Qt's own DLLs link, shipped beside the programs. A runtime
+# linked statically into each module would give the program and every Qt DLL a
+# copy of its own, each with its own state, with objects and exceptions
+# crossing between them.

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# The Windows side, proved on this Linux machine: the core and its Windows
-# tests cross-compiled with MinGW-w64, run under Wine with COM1 mapped to the
-# pseudo-terminal of the simulated device (the Linux veltra-sim). Called by
-# scripts/test.sh after the Linux suites; fails when any Windows test fails.
+# The Windows side, proved on this Linux machine: the window, veltra-load and
+# their tests cross-compiled with MinGW-w64, run under Wine with COM1 mapped
+# to the pseudo-terminal of the simulated device (the Linux veltra-sim).
+# Called by scripts/test.sh after the Linux suites; fails when any Windows
+# test fails.
 #
-# Steps: the cross compiler and Wine (installed when missing), the Linux
-# simulator, GoogleTest for MinGW (from Debian's sources in /usr/src/googletest,
-# installed under build/gtest-mingw), the `windows` preset, a fresh Wine prefix
-# with COM1 in its registry, and ctest for build/windows, all Wine work in a
-# mount namespace of its own.
+# Steps: the cross compiler and Wine (installed when missing), Qt for Windows
+# (scripts/qt-windows.sh: built once from Debian's source, then taken from
+# its cache), the Linux simulator and the program's icon, GoogleTest for
+# MinGW (from Debian's sources in /usr/src/googletest, installed under
+# build/gtest-mingw), the `windows` preset, a fresh Wine prefix with COM1 in
+# its registry, and ctest for build/windows, all Wine work in a mount
+# namespace of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,36 +21,10 @@ step_done() {
   step_start=$SECONDS
 }
 
-# ---- Inside the mount namespace (the script calls itself here) --------------
+# ---- Inside the mount namespace (the script calls itself there, through
+# scripts/wine-namespace.sh: a /dev without serial devices) --------------------
 if [[ ${1:-} == --in-namespace ]]; then
   prefix=$2 com1=$3
-  # Wine gives a COM port to every serial device whose name it finds
-  # (/dev/ttyS0, ttyS1, ... ttyUSB0, ... ttyACM0, ...): only a name that is
-  # not there is not taken. So in this namespace /dev is a copy without them
-  # (every other entry bound to the real one), so that COM1 is the simulator
-  # alone and COM7 no port at all. The real /dev is not touched.
-  new_dev=$(mktemp -d)
-  mount -t tmpfs -o mode=0755,size=1m veltra-dev "$new_dev"
-  for entry in /dev/* /dev/.[!.]*; do
-    [[ -e $entry || -L $entry ]] || continue
-    name=${entry#/dev/}
-    case $name in ttyS[0-9]* | ttyUSB[0-9]* | ttyACM[0-9]*) continue ;; esac
-    if [[ $name == ptmx ]]; then
-      # A bound /dev/ptmx finds no pts beside it: the pseudo-terminals'
-      # own multiplexer, as in a container.
-      ln -s pts/ptmx "$new_dev/ptmx"
-    elif [[ -L $entry ]]; then
-      cp -P -- "$entry" "$new_dev/$name"
-    elif [[ -d $entry ]]; then
-      mkdir -- "$new_dev/$name"
-      mount --rbind -- "$entry" "$new_dev/$name"
-    else
-      touch -- "$new_dev/$name"
-      mount --bind -- "$entry" "$new_dev/$name"
-    fi
-  done
-  mount --move "$new_dev" /dev
-  rmdir -- "$new_dev"
   export WINEPREFIX=$prefix WINEDEBUG=-all
   # No Mono or Gecko: nothing here needs them, and their installers would ask.
   export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -58,6 +35,10 @@ if [[ ${1:-} == --in-namespace ]]; then
   # hold ctest's output pipe open.
   wineboot --init >/dev/null 2>&1
   wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$com1" /f >/dev/null 2>&1
+  # Windows without a screen: the window tests paint offscreen, but Qt's
+  # event loop on Windows still needs windows of its own, which Wine makes
+  # only with a graphics driver; its null driver needs no display.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
   wineserver -w  # the ports are read at a server's start: this one ends first
   step_done "Wine prefix made"
 
@@ -76,13 +57,19 @@ fi
 # ---- The cross compiler and Wine --------------------------------------------
 # Asked for here, not in install-deps.sh's own list: about 1.4 GB that only
 # this step needs, which the start command should not pull in.
-./scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
+# fonts-wine: Wine's own Tahoma, the font Windows gives the window's captions
+# (without it they come out in a serif fallback).
+./scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
 step_done "cross compiler and Wine present"
 
-# ---- The Linux simulator, the peer of every port test -------------------------
+# ---- Qt for Windows ------------------------------------------------------------
+./scripts/qt-windows.sh >/dev/null
+step_done "Qt for Windows present"
+
+# ---- The Linux simulator, the peer of every port test; the program's icon -----
 cmake --preset debug >/dev/null
-cmake --build --preset debug --target veltra-sim
-step_done "Linux simulator built"
+cmake --build --preset debug --target veltra-sim program-icon
+step_done "Linux simulator and icon built"
 
 # ---- GoogleTest for MinGW --------------------------------------------------
 # Built from the sources that libgtest-dev ships, with the project's toolchain
@@ -96,10 +83,10 @@ cmake --build "$gtest/build"
 cmake --install "$gtest/build" >/dev/null
 step_done "GoogleTest for MinGW built"
 
-# ---- The core and the Windows tests ------------------------------------------
+# ---- The window, veltra-load and the Windows tests ------------------------------
 cmake --preset windows >/dev/null
 cmake --build --preset windows
-step_done "core and Windows tests built"
+step_done "window, veltra-load and Windows tests built"
 
 # ---- Wine: a fresh prefix, COM1 mapped, the tests ------------------------------
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" build/windows/CMakeCache.txt; }
@@ -114,4 +101,4 @@ if [[ -d $prefix ]]; then
   rm -rf -- "$prefix"
 fi
 # The simulator needs no namespace; only Wine must not see the serial devices.
-exec unshare --mount --propagation private -- "$0" --in-namespace "$prefix" "$com1"
+exec ./scripts/wine-namespace.sh "$0" --in-namespace "$prefix" "$com1"

@@ -5,10 +5,20 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QProgressBar>
 
 #include "console/ProgramIcon.h"
 #include "console/TrafficBox.h"
+
+namespace {
+
+// Every status line, also in Qt's message log when the rules ask for it
+// (QT_LOGGING_RULES="veltra.status.info=true"): what a support call or a
+// script that drives the window reads without looking at the screen.
+Q_LOGGING_CATEGORY(lcStatus, "veltra.status", QtWarningMsg)
+
+}  // namespace
 
 frmSerial::frmSerial(QWidget* parent) : QWidget(parent) {
     // A fixed single border: no maximise or minimise button, no resizing.
@@ -49,6 +59,7 @@ std::string frmSerial::AskOpenFileName(const std::string& title, const std::stri
 void frmSerial::SetStatusLine(const std::string& text) {
     ui_.l221->setText(QString::fromStdString(text));
     ui_.l221->repaint();
+    qCInfo(lcStatus, "%s", text.c_str());
 }
 
 void frmSerial::SetFileNameCaption(const std::string& text) {

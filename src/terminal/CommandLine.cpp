@@ -6,6 +6,8 @@
 
 namespace veltra::terminal {
 
+const char* const kLoadVersion = "veltra-load (Boot Loader Veltra) " VELTRA_VERSION;
+
 const char* const kLoadUsage =
     "usage: veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] [--loop]\n"
     "                   [--log LOG] FILE\n"
@@ -47,6 +49,7 @@ const char* const kLoadUsage =
     "  --test-block     send the fixed test block and print the reply box\n"
     "  --list           list the ports: name, device, description (tab-separated)\n"
     "  --help           this text\n"
+    "  --version        the program's name and version\n"
     "\n"
     "Messages the window would show in a box go to standard error, one line each.\n"
     "\n"
@@ -130,6 +133,10 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
 
         if (option == "--help" || option == "-h") {
             command.action = Action::Help;
+            return command;
+        }
+        if (option == "--version") {
+            command.action = Action::Version;
             return command;
         }
         if (option == "--port") {

@@ -7,7 +7,7 @@
 
 namespace veltra::terminal {
 
-enum class Action { Download, List, TestBlock, Help };
+enum class Action { Download, List, TestBlock, Help, Version };
 enum class Verbosity { Quiet, Normal, Verbose };
 
 struct LoadCommand {
@@ -43,6 +43,8 @@ public:
 
 // The text of --help: the options and the exit codes.
 extern const char* const kLoadUsage;
+// The line of --version: the program, the product and its version.
+extern const char* const kLoadVersion;
 
 // `args` without the program's own name. Throws UsageError naming what is wrong.
 LoadCommand ParseLoadCommand(const std::vector<std::string>& args);

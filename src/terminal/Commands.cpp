@@ -141,6 +141,10 @@ int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& 
             out << kLoadUsage;
             out.flush();
             return kExitSuccess;
+        case Action::Version:
+            out << kLoadVersion << '\n';
+            out.flush();
+            return kExitSuccess;
         case Action::List: return ListPortsCommand(out);
         case Action::TestBlock: return TestBlockCommand(command, op);
         case Action::Download: return LoadFile(command, op, out, err, columns);

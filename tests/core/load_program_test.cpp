@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -209,6 +210,18 @@ TEST_F(LoadProgram, BadUsageIsRefusedAndHelpListsTheExitCodes) {
     for (const char* code : {"  0   success", "  1   ", "  2   no connection", "  3   a file problem",
                              "  4   a port problem", "  64  bad usage"}) {
         EXPECT_NE(help.out.find(code), std::string::npos) << code;
+    }
+}
+
+// --version answers alone, before FILE or a port is looked at.
+TEST_F(LoadProgram, VersionNamesTheProgramAndEndsAtOnce) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--version"}, {"--port", "COM9:", "--version", "/nonexistent/fw.bin"}}) {
+        const Ended run = LoadToTheEnd(args);
+        EXPECT_EQ(run.code, 0);
+        EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(veltra-load \(Boot Loader Veltra\) [0-9]+\.[0-9]+(\.[0-9]+)?\n)")))
+            << run.out;
+        EXPECT_EQ(run.err, "");
     }
 }
 

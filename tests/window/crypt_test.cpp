@@ -10,8 +10,8 @@
 #include <string>
 
 #include "firmware/ScrambleKey.h"
-#include "sim/ScriptedDevice.h"
-#include "window/support/SimWindow.h"
+#include "window/support/PortWindow.h"
+#include "window/support/TestLine.h"
 
 namespace {
 
@@ -31,7 +31,8 @@ private slots:
 };
 
 void CryptTest::optionBoxesReachTheHeader() {
-    SimWindow w(std::make_shared<veltra::sim::ScriptedDevice>());
+    TestLine line;
+    PortWindow w(line.DevicePath());
     FirmwareFolder folder;
     w.Choose(folder.Write("dev.bin", Pattern(100)));
     w.Get<QLineEdit>("ob1")->setText("1");
@@ -51,7 +52,8 @@ void CryptTest::optionBoxesReachTheHeader() {
 }
 
 void CryptTest::badOptionWritesNothing() {
-    SimWindow w(std::make_shared<veltra::sim::ScriptedDevice>());
+    TestLine line;
+    PortWindow w(line.DevicePath());
     FirmwareFolder folder;
     w.Choose(folder.Write("dev.bin", Pattern(100)));
     w.Get<QLineEdit>("ob3")->setText("256");

@@ -27,23 +27,23 @@
 #include "console/DialogSeam.h"
 #include "console/QtDialogs.h"
 #include "console/frmSerial.h"
-#include "sim/PtyPair.h"
 #include "window/support/RecordingDialogs.h"
+#include "window/support/TestLine.h"
 
 Q_DECLARE_METATYPE(veltra::MessageIcon)
 
 namespace {
 
 // A shown window with its events wired, its dialogs recorded and its ports
-// mapped: "COM1:" to a pseudo-terminal when one is given, every other name to
-// a device that does not exist.
+// mapped: "COM1:" to a test line when one is given, every other name to a
+// device that does not exist.
 struct Fixture {
-    explicit Fixture(const veltra::sim::PtyPair* pty = nullptr) {
+    explicit Fixture(const TestLine* line = nullptr) {
         window.SetDialogs(&dialogs);
         // No adapters: the list is the nine COM names on any machine.
         window.SetDeviceTree({"/nonexistent/dev", "/nonexistent/sys"});
-        window.Port().SetDeviceNameMap([pty](const std::string& port) {
-            return pty != nullptr && port == "COM1:" ? pty->SlavePath() : std::string("/nonexistent/tty-" + port);
+        window.Port().SetDeviceNameMap([line](const std::string& port) {
+            return line != nullptr && port == "COM1:" ? line->DevicePath() : TestLine::MissingDevicePath(port);
         });
         WireEvents(window);
         window.show();
@@ -360,8 +360,8 @@ void WindowTest::workingAreaInView() {
 // The states of the port, file and download controls as the port opens,
 // closes and opens again.
 void WindowTest::groupStatesThroughOpenCloseOpen() {
-    veltra::sim::PtyPair pty;
-    Fixture f(&pty);
+    TestLine line;
+    Fixture f(&line);
     QVERIFY(QTest::qWaitForWindowExposed(&f.window));
 
     struct Expected {
@@ -445,8 +445,8 @@ void WindowTest::failedOpenShowsBothBoxes() {
     QCOMPARE(f.dialogs.messages.size(), std::size_t{2});
     // The fixed line, then what is wrong in plain words.
     QCOMPARE(QString::fromStdString(f.dialogs.messages[0].text),
-             QStringLiteral("Com Port COM9: недоступен. Установите нужный порт.\n"
-                            "No such device: /nonexistent/tty-COM9: is not there (is the adapter plugged in?)."));
+             QStringLiteral("Com Port COM9: недоступен. Установите нужный порт.\n") +
+                 QString::fromStdString(TestLine::MissingDeviceProblem(TestLine::MissingDevicePath("COM9:"))));
     QCOMPARE(f.dialogs.messages[0].icon, veltra::MessageIcon::Warning);
     QCOMPARE(f.dialogs.messages[0].caption, std::string());
     QCOMPARE(f.dialogs.messages[1].text, std::string("COM9: Not available!"));
@@ -463,8 +463,8 @@ void WindowTest::failedOpenShowsBothBoxes() {
 }
 
 void WindowTest::successfulOpenWritesTrafficLog() {
-    veltra::sim::PtyPair pty;
-    Fixture f(&pty);
+    TestLine line;
+    Fixture f(&line);
     QVERIFY(QTest::qWaitForWindowExposed(&f.window));
     auto* log = f.Get<QPlainTextEdit>("txtRec");
     log->setPlainText(QStringLiteral("left from before"));
@@ -490,8 +490,8 @@ void WindowTest::closeResetsReadOuts_data() {
 
 void WindowTest::closeResetsReadOuts() {
     QFETCH(bool, openFirst);
-    veltra::sim::PtyPair pty;
-    Fixture f(&pty);
+    TestLine line;
+    Fixture f(&line);
     QVERIFY(QTest::qWaitForWindowExposed(&f.window));
     if (openFirst) {
         QTest::mouseClick(f.Get("BTNOpenCom"), Qt::LeftButton);

@@ -1,14 +1,15 @@
-#include "window/support/SimWindow.h"
+#include "window/support/PortWindow.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <stdexcept>
 
-std::string SimWindow::Text(const char* name) {
+std::string PortWindow::Text(const char* name) {
     QObject* control = window.findChild<QObject*>(QString::fromLatin1(name));
     if (auto* label = qobject_cast<QLabel*>(control)) return label->text().toStdString();
     if (auto* line = qobject_cast<QLineEdit*>(control)) return line->text().toStdString();
@@ -16,10 +17,19 @@ std::string SimWindow::Text(const char* name) {
     throw std::logic_error(std::string("no text control ") + name);
 }
 
+// A name of its own under the temporary folder: create_directory says
+// whether this call made it, so two tests never share one.
 FirmwareFolder::FirmwareFolder() {
-    std::string templ = (std::filesystem::temp_directory_path() / "veltra-fw-XXXXXX").string();
-    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    path_ = templ;
+    std::random_device seed;
+    std::mt19937_64 pick(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() / ("veltra-fw-" + std::to_string(pick() % 1000000007));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder for the firmware files");
 }
 
 FirmwareFolder::~FirmwareFolder() {
