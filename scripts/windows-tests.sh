@@ -11,7 +11,9 @@
 # MinGW (from Debian's sources in /usr/src/googletest, installed under
 # build/gtest-mingw), the `windows` preset, a fresh Wine prefix with COM1 in
 # its registry, and ctest for build/windows, all Wine work in a mount
-# namespace of its own.
+# namespace of its own; then the installer and the zip
+# (scripts/windows-package.sh) and their check under Wine
+# (scripts/windows-install-check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,6 +41,9 @@ if [[ ${1:-} == --in-namespace ]]; then
   # event loop on Windows still needs windows of its own, which Wine makes
   # only with a graphics driver; its null driver needs no display.
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  # Debian's Wine keeps its own fonts (Tahoma, the captions' font) out of a
+  # new prefix: they go into its Fonts folder.
+  cp -n /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/"
   wineserver -w  # the ports are read at a server's start: this one ends first
   step_done "Wine prefix made"
 
@@ -101,4 +106,12 @@ if [[ -d $prefix ]]; then
   rm -rf -- "$prefix"
 fi
 # The simulator needs no namespace; only Wine must not see the serial devices.
-exec ./scripts/wine-namespace.sh "$0" --in-namespace "$prefix" "$com1"
+./scripts/wine-namespace.sh "$0" --in-namespace "$prefix" "$com1"
+
+# ---- What an operator installs: the MSI and the zip, and the MSI proved ------------
+# In a fresh prefix of its own: installed, its window started, its
+# veltra-load.exe and its window each used for a download, then removed.
+./scripts/windows-package.sh
+step_done "installer and zip made"
+./scripts/windows-install-check.sh
+step_done "installer checked under Wine"
