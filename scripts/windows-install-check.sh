@@ -196,13 +196,8 @@ check_removed() {
 # The virtual X server comes first: Wine's desktop process, started with the
 # first program of a server, draws every window of that server, and without
 # a display at its start it draws none.
-# Xvfb picks a free display and writes its number to the pipe when it is ready.
-exec {display_fd}< <(exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>"$work/xvfb.log")
-xvfb_pid=$!
-display=""
-IFS= read -r -t 30 -u "$display_fd" display || true
-[[ $display =~ ^[0-9]+$ ]] || fail "Xvfb did not start: $(tail -n 3 "$work/xvfb.log")"
-export DISPLAY=:$display
+source "$project/scripts/virtual-display.sh"
+start_virtual_display "$work/xvfb.log" 1024x768x24
 
 wineboot --init >>"$work/wine.log" 2>&1 || fail "wineboot could not make a prefix in $prefix"
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$com1" /f >>"$work/wine.log" 2>&1

@@ -119,13 +119,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display and writes its number to the pipe when it is ready.
-exec {display_fd}< <(exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>"$work/xvfb.log")
-xvfb_pid=$!
-display=""
-IFS= read -r -t 30 -u "$display_fd" display || true
-[[ $display =~ ^[0-9]+$ ]] || fail "Xvfb did not start: $(tail -n 3 "$work/xvfb.log")"
-export DISPLAY=:$display
+source "$project/scripts/virtual-display.sh"
+start_virtual_display "$work/xvfb.log" 1280x1024x24
 
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   bounded 300 "making a Wine prefix in $WINEPREFIX (wineboot)" wineboot --init
