@@ -120,7 +120,7 @@ cmake -S "$src" -B "$work/build" -G Ninja \
   tail -n 60 "$work/configure.log" >&2
   exit 1
 }
-log "building Qt $upstream for Windows (about half an hour on two cores)"
+log "building Qt $upstream for Windows (about a quarter of an hour on two cores)"
 start=$SECONDS
 cmake --build "$work/build" >"$work/build.log" 2>&1 || {
   tail -n 60 "$work/build.log" >&2
