@@ -13,7 +13,7 @@ if(NOT VELTRA_QT_WINDOWS)
 endif()
 if(NOT EXISTS ${VELTRA_QT_WINDOWS}/lib/cmake/Qt6/Qt6Config.cmake)
   message(FATAL_ERROR "No Qt for Windows at '${VELTRA_QT_WINDOWS}': run scripts/qt-windows.sh "
-                      "(it builds one from Debian's source, about half an hour), or configure with "
+                      "(it builds one from Debian's source, about a quarter of an hour), or configure with "
                       "-DVELTRA_WITH_WINDOW=OFF")
 endif()
 # Libraries and headers come from the find roots only (the toolchain): Qt's

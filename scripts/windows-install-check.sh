@@ -196,13 +196,11 @@ check_removed() {
 # The virtual X server comes first: Wine's desktop process, started with the
 # first program of a server, draws every window of that server, and without
 # a display at its start it draws none.
-source "$project/scripts/virtual-display.sh"
+source "$project/scripts/wine-common.sh"
 start_virtual_display "$work/xvfb.log" 1024x768x24
 
 wineboot --init >>"$work/wine.log" 2>&1 || fail "wineboot could not make a prefix in $prefix"
-# Debian's Wine keeps its own fonts (Tahoma, the dialogs' font) out of a new
-# prefix; without them the window draws in the first font Qt finds.
-cp -n /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" || fail "Wine's fonts (fonts-wine) could not be copied"
+add_wine_fonts "$prefix"
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$com1" /f >>"$work/wine.log" 2>&1
 # Window frames drawn by Wine itself, with the title and the program's icon:
 # there is no window manager to draw them.

@@ -27,6 +27,11 @@ step_done() {
 # scripts/wine-namespace.sh: a /dev without serial devices) --------------------
 if [[ ${1:-} == --in-namespace ]]; then
   prefix=$2 com1=$3
+  fail() {
+    echo "windows-tests.sh: $*" >&2
+    exit 1
+  }
+  source scripts/wine-common.sh
   export WINEPREFIX=$prefix WINEDEBUG=-all
   # No Mono or Gecko: nothing here needs them, and their installers would ask.
   export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -41,9 +46,7 @@ if [[ ${1:-} == --in-namespace ]]; then
   # event loop on Windows still needs windows of its own, which Wine makes
   # only with a graphics driver; its null driver needs no display.
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  # Debian's Wine keeps its own fonts (Tahoma, the captions' font) out of a
-  # new prefix: they go into its Fonts folder.
-  cp -n /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/"
+  add_wine_fonts "$prefix"
   wineserver -w  # the ports are read at a server's start: this one ends first
   step_done "Wine prefix made"
 

@@ -119,20 +119,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-source "$project/scripts/virtual-display.sh"
+source "$project/scripts/wine-common.sh"
 start_virtual_display "$work/xvfb.log" 1280x1024x24
 
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   bounded 300 "making a Wine prefix in $WINEPREFIX (wineboot)" wineboot --init
   bounded 60 "the end of the Wine server" wineserver -w
 fi
-# Windows' dialog font, "MS Shell Dlg", is Tahoma; Debian's Wine ships one
-# (fonts-wine) but does not give it to a prefix, and Qt would then draw the
-# window in the first font it finds. Wine's own fonts in the prefix's font
-# folder stand in for those of Windows.
-fonts_dir=$WINEPREFIX/drive_c/windows/Fonts
-[[ -d $fonts_dir ]] || fail "the prefix $WINEPREFIX has no font folder"
-cp -n /usr/share/wine/fonts/*.ttf "$fonts_dir/" || fail "Wine's fonts (fonts-wine) could not be copied into $fonts_dir"
+add_wine_fonts "$WINEPREFIX"
 
 # ---- Steps of a run --------------------------------------------------------------
 # wait_until SECONDS WHAT COMMAND...: polls COMMAND until it succeeds; fails

@@ -9,19 +9,8 @@
 #include <string>
 
 #include "window/support/PortWindow.h"
+#include "window/support/RomImage.h"
 #include "window/support/TestLine.h"
-
-namespace {
-
-constexpr std::size_t kHeader = 64;
-constexpr std::size_t kRecord = 128;
-constexpr std::size_t kProgramOffset = kHeader + kRecord * 160;
-
-// The synchronisation's reads wait for silence after the answer; shorter
-// reads keep those waits short.
-constexpr veltra::ReadTimeouts kQuickReads{10, 40};
-
-}  // namespace
 
 class Com1RunTest : public QObject {
     Q_OBJECT
@@ -67,11 +56,7 @@ void Com1RunTest::romRunWritesTheImage() {
     TestLine line;
     PortWindow w(line.DevicePath(), kQuickReads);
     FirmwareFolder folder;
-    // The option values in the header, and the marker that opens record 160.
-    std::string image = Pattern(kProgramOffset + kRecord + 100, 3);
-    image.replace(19, 4, "\x12\x34\x56\x78");
-    image[kProgramOffset] = 0x23;
-    w.Choose(folder.Write("image.bin", image));
+    w.Choose(folder.Write("image.bin", Image(kProgramOffset + kRecord + 100)));
     w.Get<QCheckBox>("EEPROM")->setChecked(false);
     w.window.Start_Click();
 

@@ -26,9 +26,6 @@ using veltra::sim::LoaderOptions;
 
 namespace {
 
-// Shorter reads for the cases that wait out silent reads; the semantics stay.
-constexpr veltra::ReadTimeouts kQuickReads{10, 40};
-
 // Descriptors of this process that point at the file.
 int OpenCount(const std::string& path) {
     int count = 0;

@@ -12,6 +12,7 @@
 
 #include "sim/RomBootloaderDevice.h"
 #include "support/Bytes.h"
+#include "window/support/RomImage.h"
 #include "window/support/SimWindow.h"
 
 using namespace std::chrono_literals;
@@ -20,24 +21,6 @@ using veltra::sim::RomBootloaderDevice;
 using veltra::sim::RomOptions;
 
 namespace {
-
-// The synchronisation's reads wait for silence after the answer; shorter
-// reads keep those waits short.
-constexpr veltra::ReadTimeouts kQuickReads{10, 40};
-
-constexpr std::size_t kHeader = 64;
-constexpr std::size_t kRecord = 128;
-constexpr std::size_t kProgramOffset = kHeader + kRecord * 160;
-
-// An image of `length` bytes: a header with the option values, records of a
-// pattern, and the marker 0x23 at the start of record 160 when it is there.
-std::string Image(std::size_t length, std::array<std::uint8_t, 4> options = {0x12, 0x34, 0x56, 0x78},
-                  char marker = 0x23) {
-    std::string image = Pattern(length, 3);
-    for (std::size_t i = 0; i < 4 && 19 + i < length; ++i) image[19 + i] = static_cast<char>(options[i]);
-    if (length > kProgramOffset) image[kProgramOffset] = marker;
-    return image;
-}
 
 using veltra::testing::Bytes;
 

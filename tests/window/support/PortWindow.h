@@ -10,6 +10,11 @@
 #include "console/frmSerial.h"
 #include "window/support/RecordingDialogs.h"
 
+// Shorter reads for the cases that wait out silent reads (the
+// synchronisation's reads wait for silence after the answer); the semantics
+// stay.
+inline constexpr veltra::ReadTimeouts kQuickReads{10, 40};
+
 class PortWindow {
 public:
     explicit PortWindow(const std::string& devicePath, veltra::ReadTimeouts timeouts = {}) {

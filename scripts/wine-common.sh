@@ -1,4 +1,4 @@
-# Sourced by the scripts that show Windows programs under Wine:
+# What the scripts that run Windows programs under Wine share; sourced.
 #
 #   start_virtual_display LOG SIZE    e.g. start_virtual_display "$work/xvfb.log" 1280x1024x24
 #
@@ -13,4 +13,16 @@ start_virtual_display() {
   IFS= read -r -t 30 -u "$display_fd" display || true
   [[ $display =~ ^[0-9]+$ ]] || fail "Xvfb did not start: $(tail -n 3 "$log")"
   export DISPLAY=:$display
+}
+
+#   add_wine_fonts PREFIX
+#
+# Windows' dialog font, "MS Shell Dlg", is Tahoma. Debian's Wine ships its
+# own (fonts-wine) but keeps it out of a new prefix, and Qt then draws the
+# window in the first font it finds, a serif: Wine's fonts go into the
+# prefix's font folder, never over a font already there.
+add_wine_fonts() {
+  local fonts=$1/drive_c/windows/Fonts
+  [[ -d $fonts ]] || fail "the Wine prefix $1 has no font folder"
+  cp -n /usr/share/wine/fonts/*.ttf "$fonts/" || fail "Wine's fonts (fonts-wine) could not be copied into $fonts"
 }
