@@ -10,16 +10,17 @@
 #include <string>
 #include <system_error>
 
-#include "ChildProcess.h"
 #include "DownloadBench.h"
 #include "QuietOperator.h"
 #include "loader/Download.h"
 #include "sim/LoaderDevice.h"
 #include "sim/SimDevice.h"
+#include "support/ChildProgram.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using veltra::testing::ChildProgram;
+using Clock = ChildProgram::Clock;
 constexpr std::size_t kFileSize = veltra::bench::kBenchFileSize;
 // Not held by the device: veltra-load refuses a line another process holds open.
 constexpr veltra::sim::DeviceOptions kPacedLine{.paceLine = true, .baud = veltra::bench::kBenchBaud, .holdLine = false};
@@ -55,9 +56,9 @@ Result ThroughTheProgram(const std::string& path) {
     auto loader = std::make_shared<veltra::sim::LoaderDevice>();
     veltra::sim::SimDevice device(loader, kPacedLine);
     try {
-        veltra::bench::ChildProcess load(VELTRA_LOAD_PROGRAM, {"--port", device.Path(), path});
+        ChildProgram load(VELTRA_LOAD_PROGRAM, {"--port", device.Path(), path}, ChildProgram::Errors::WithOutput);
         // Bounds a run that hangs; a download takes well under a minute.
-        const veltra::bench::ChildProcess::End end = load.Finish(Clock::now() + std::chrono::minutes(5));
+        const ChildProgram::End end = load.FinishBy(Clock::now() + std::chrono::minutes(5));
         std::string output = load.Output();
         while (!output.empty() && output.back() == '\n') output.pop_back();
         const std::string closing = output.substr(output.rfind('\n') == std::string::npos ? 0 : output.rfind('\n') + 1);

@@ -18,15 +18,15 @@
 #include <utility>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "DownloadBench.h"
 #include "sim/LoaderDevice.h"
 #include "sim/SimDevice.h"
+#include "support/ChildProgram.h"
 
 namespace {
 
-using veltra::bench::ChildProcess;
-using Clock = ChildProcess::Clock;
+using veltra::testing::ChildProgram;
+using Clock = ChildProgram::Clock;
 using namespace std::chrono_literals;
 
 constexpr int kRounds = 3;
@@ -48,7 +48,7 @@ struct Firmware {
 
 struct Run {
     double firstDevices = 0;  // from the spawn until every port's "#1" line was read
-    ChildProcess::End end;
+    ChildProgram::End end;
     std::vector<std::string> problems;
 
     double CpuPercent() const { return end.wallSeconds > 0 ? 100.0 * end.CpuSeconds() / end.wallSeconds : 0; }
@@ -73,7 +73,7 @@ Run FlashOneDevicePerPort(std::size_t ports, const Firmware& firmware) {
     args.push_back(firmware.path);
 
     Run run;
-    ChildProcess load(VELTRA_LOAD_PROGRAM, args);
+    ChildProgram load(VELTRA_LOAD_PROGRAM, args, ChildProgram::Errors::WithOutput);
     std::vector<std::optional<std::string>> ended(ports);
     const auto deadline = load.SpawnedAt() + kFirstDevicePatience;
     for (std::size_t told = 0; told < ports;) {
@@ -90,7 +90,7 @@ Run FlashOneDevicePerPort(std::size_t ports, const Firmware& firmware) {
     }
     run.firstDevices = Since(load.SpawnedAt());
     load.Signal(SIGINT);
-    run.end = load.Finish(Clock::now() + kEndPatience);
+    run.end = load.FinishBy(Clock::now() + kEndPatience);
 
     // Appended piece by piece: GCC 12 at -O3 takes a chain of concatenations
     // for overlapping copies (-Wrestrict).

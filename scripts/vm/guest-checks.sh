@@ -55,8 +55,11 @@ check_list() {
     problem="no ttyUSB0 after COM9: ($(said /tmp/list.out))"
   elif [[ -z $(echo "$usb" | cut -f3) ]]; then
     problem="ttyUSB0 has no description"
+  elif [[ $(echo "$usb" | cut -f4,5) != "VELTRA-A1"$'\t'"1-1" ]]; then
+    # QEMU's adapter has the serial number and hub port host.py gives it.
+    problem="ttyUSB0's USB serial number and path are not VELTRA-A1 and 1-1: $(echo "$usb" | cut -f4,5)"
   fi
-  result "--list shows ttyUSB0 after COM1: to COM9:" "$problem"
+  result "--list shows ttyUSB0 after COM1: to COM9:, with its USB serial number and path" "$problem"
   fact "ttyUSB0 in the list: $(echo "${usb#*:}" | tr '\t' '|')"
 }
 
@@ -134,8 +137,8 @@ check_download() {
 # name | veltra-load options | when: "at N" (block frame N) or "waiting"
 pulls=(
   "adapter pulled mid-download||at 20"
-  "adapter pulled mid-download, --loop|--loop|at 20"
-  "adapter pulled while --loop waits for the next device|--loop|waiting"
+  "adapter pulled mid-download, --loop --reconnect 0|--loop --reconnect 0|at 20"
+  "adapter pulled while --loop --reconnect 0 waits for the next device|--loop --reconnect 0|waiting"
 )
 
 plug_back() {
@@ -182,6 +185,117 @@ check_pull() {
   fi
   result "$name" "$problem"
   plug_back || result "the adapter comes back after a pull" "no /dev/ttyUSB0 after plugging it in again"
+}
+
+# ---- the adapter that comes back -----------------------------------------------
+# veltra-load --loop on the adapter named by its USB serial number; the adapter
+# is pulled at block frame 20 of device 1 and plugged back two seconds later.
+# With "spare", a second adapter is plugged in first and takes ttyUSB0, so the
+# one coming back is ttyUSB1. Device 1, cut off in the middle of a frame, is
+# still on the line when the port is back: it is waited off (the host ends
+# its simulator), and device 2, a fresh simulator, is flashed whole.
+check_reconnect() {
+  local spare=$1 name="adapter pulled mid-download comes back${1:+ under another name}, --loop --port usb:VELTRA-A1"
+  local problem="" fw pid size=4000 node=/dev/ttyUSB0 records first second
+  [[ -n $spare ]] && node=/dev/ttyUSB1
+  fw=$(firmware "$size")
+  rm -f /tmp/re.jsonl
+  serve usb --pace && ask pull-at usb 20 || { result "$name" "the host did not serve: $reply"; return; }
+  timeout --foreground -s KILL 150 "$load" --loop --port usb:VELTRA-A1 --log /tmp/re.jsonl "$fw" >/tmp/re.out 2>/tmp/re.err &
+  pid=$!
+  if ! wait_for 'grep -q "^port gone, waiting up to 30 s for it to come back" /tmp/re.out' 40; then
+    problem="the line did not wait for the port: $(said /tmp/re.out) / $(said /tmp/re.err)"
+  fi
+  sleep 2
+  if [[ -z $problem && -n $spare ]]; then
+    ask plug-spare && wait_for '[[ -e /dev/ttyUSB0 ]]' 20 || problem="the spare adapter did not appear as ttyUSB0"
+  fi
+  [[ -n $problem ]] || ask plug usb || problem="the host did not plug: $reply"
+  if [[ -z $problem ]] && ! wait_for "grep -q '^port back as $node after ' /tmp/re.out" 30; then
+    problem="the port did not come back as $node: $(said /tmp/re.out) / $(said /tmp/re.err)"
+  fi
+  if [[ -z $problem ]] && ! wait_for 'grep -q "^Waiting for device 1 to be taken off the line" /tmp/re.out' 20; then
+    problem="device 1 was not waited off the line: $(said /tmp/re.out)"
+  fi
+  if [[ -z $problem ]]; then
+    # Device 1 stays a while: it must neither be taken for gone nor flashed.
+    sleep 2
+    ask stop usb
+    if [[ $(tail -n 1 /tmp/re.out) != "Waiting for device 1 to be taken off the line" ]]; then
+      problem="device 1, still on the line, was not waited for: $(said /tmp/re.out)"
+    elif ! wait_for '[[ $(tail -n 1 /tmp/re.out) == "Waiting for the next device" ]]' 20; then
+      problem="device 1 taken off was not noticed: $(said /tmp/re.out)"
+    fi
+  fi
+  if [[ -z $problem ]]; then
+    serve usb --pace --save "$out/re.bin" || problem="the host did not serve: $reply"
+  fi
+  if [[ -z $problem ]] && ! wait_for 'grep -q "^Waiting for device 2 to be taken off the line" /tmp/re.out' 60; then
+    problem="device 2 was not flashed: $(said /tmp/re.out) / $(said /tmp/re.err)"
+  fi
+  kill -INT "$pid"
+  wait "$pid"
+  rc=$?
+  ask stop usb
+  records=$(grep -c . /tmp/re.jsonl 2>/dev/null)
+  first=$(sed -n 1p /tmp/re.jsonl 2>/dev/null)
+  second=$(sed -n 2p /tmp/re.jsonl 2>/dev/null)
+  if [[ -n $problem ]]; then
+    :
+  elif ((rc != 4)); then
+    problem="exit $rc, not 4 (device 1's port problem): $(said /tmp/re.out) / $(said /tmp/re.err)"
+  elif ! grep -qx "#2 Successful - $(blocks_bytes "$size") Bytes in [0-9.]* s" /tmp/re.out; then
+    problem="device 2 did not succeed: $(said /tmp/re.out)"
+  elif [[ $(last_line /tmp/re.out) != "2 devices: 1 succeeded, 1 failed, 1 reconnect" ]]; then
+    problem="the summary is '$(last_line /tmp/re.out)'"
+  elif [[ $(head -n 1 /tmp/re.err) != "The port usb:VELTRA-A1 is gone (was the adapter unplugged?)" ]]; then
+    problem="standard error does not begin with the gone port: $(said /tmp/re.err)"
+  elif [[ $records != 2 ]]; then
+    problem="$records log lines, not 2"
+  elif [[ $(json_field "$first" device) != 1 || $(json_field "$first" exit) != 4 ||
+    $(json_field "$first" result) != '"Failed - '* ]]; then
+    problem="device 1's log line is not the port-lost one: $first"
+  elif [[ $(json_field "$second" device) != 2 || $(json_field "$second" exit) != 0 ||
+    $(json_field "$second" result) != "\"Successful - $(blocks_bytes "$size") Bytes\"" ]]; then
+    problem="device 2's log line is not its success: $second"
+  elif [[ -e /run/lock/LCK..ttyUSB0 || -e /run/lock/LCK..ttyUSB1 ]]; then
+    problem="a lock file was left behind: $(ls /run/lock)"
+  else
+    # Device 2 took the whole image from its first block: nothing of the
+    # pulled download reached it.
+    problem=$(saved_problem "$out/re.bin" "$size" "$fw")
+  fi
+  result "$name" "$problem"
+  fact "$name: $(grep -m 1 '^port back as ' /tmp/re.out)"
+}
+
+# An adapter that does not come back ends the line after --reconnect's bound:
+# the spare adapter, waited on for a device, pulled for good.
+check_no_return() {
+  local name="adapter pulled for good ends --loop --reconnect 3 with exit 4" problem="" fw pid
+  fw=$(firmware 1000)
+  timeout --foreground -s KILL 60 "$load" --loop --reconnect 3 --port usb:VELTRA-B2 "$fw" >/tmp/nr.out 2>/tmp/nr.err &
+  pid=$!
+  if wait_for 'grep -q "Waiting for the next device" /tmp/nr.out' 20; then
+    ask pull-spare || problem="the host did not pull: $reply"
+  else
+    problem="never waited for the next device: $(said /tmp/nr.out) / $(said /tmp/nr.err)"
+    kill -INT "$pid"
+  fi
+  wait "$pid"
+  rc=$?
+  if [[ -n $problem ]]; then
+    :
+  elif ((rc != 4)); then
+    problem="exit $rc, not 4: $(said /tmp/nr.out) / $(said /tmp/nr.err)"
+  elif [[ $(last_line /tmp/nr.err) != "The port usb:VELTRA-B2 has not come back within 3 s" ]]; then
+    problem="standard error does not end with the bound: $(said /tmp/nr.err)"
+  elif [[ $(last_line /tmp/nr.out) != "0 devices: 0 succeeded, 0 failed" ]]; then
+    problem="the summary is '$(last_line /tmp/nr.out)'"
+  elif [[ -n $(ls /run/lock) ]]; then
+    problem="a lock file was left behind: $(ls /run/lock)"
+  fi
+  result "$name" "$problem"
 }
 
 # ---- a device that answers the wake-up once only, flashed by --loop -----------
@@ -415,6 +529,7 @@ check_wake_once
 for row in "${two_lines[@]}"; do check_two_lines "$row"; done
 for row in "${pulls[@]}"; do check_pull "$row"; done
 check_download "download through ttyUSB0 after the adapter came back|usb|ttyUSB0|--pace --save $out/again.bin||2000|0|Successful - 2048 Bytes"
+check_reconnect ""
 
 # What the drivers do, for whoever reads the log (no checks).
 /usr/bin/python3 "$repo/scripts/vm/probe.py" slot /dev/ttyS3 | while IFS= read -r l; do fact "$l"; done
@@ -427,4 +542,7 @@ if [[ -e /dev/ttyUSB0 ]]; then
   while IFS= read -r l; do fact "$l"; done </tmp/probe.out
   plug_back
 fi
+# Last: they leave the adapter as ttyUSB1.
+check_reconnect spare
+check_no_return
 printf '@@end %d\n' "$failures"

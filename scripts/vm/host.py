@@ -11,6 +11,8 @@ The guest asks by printing a line on its console:
     @@vm SEQ pull-at LINE N         pull the adapter when block frame N arrives
     @@vm SEQ pull LINE              pull the adapter now
     @@vm SEQ plug LINE              plug it in again
+    @@vm SEQ plug-spare             plug in a second adapter (no device behind it)
+    @@vm SEQ pull-spare             pull the second adapter out
     @@vm SEQ dels                   how many 0x7F bytes the console has carried
 
 and the host answers "@@ok SEQ TEXT" (or "@@err SEQ TEXT") on the console's
@@ -36,6 +38,16 @@ import time
 
 LINES = {"usb": "ftdi0", "com2": "uart1"}  # guest line -> QEMU chardev id
 ADAPTER_ID = "ftdi"
+# The adapter keeps its USB serial number and its port on the hub through
+# every pull and plug, as a real one does, so that the guest can name it by
+# either. The spare adapter has a serial number of its own and a null line.
+ADAPTER = {"driver": "usb-serial", "id": ADAPTER_ID, "chardev": LINES["usb"], "serial": "VELTRA-A1", "port": "1"}
+SPARE = {"driver": "usb-serial", "id": "spare", "chardev": "spare0", "serial": "VELTRA-B2", "port": "2",
+         "always-plugged": True}
+
+
+def device_option(properties):
+    return ",".join([properties["driver"]] + [f"{k}={v}" for k, v in properties.items() if k != "driver"])
 MARKER = re.compile(r"@@(vm|res|fact|end)\b ?(.*)")
 FRAME = re.compile(r"^block\s+(\d+) marker [0-9A-F]{2} (\w+)")
 
@@ -201,7 +213,7 @@ class Host:
             # both UARTs are given, in order (ttyS0 the console, ttyS1 the pty).
             "-serial", "mon:stdio", "-chardev", "pty,id=uart1", "-serial", "chardev:uart1",
             "-device", "qemu-xhci,id=xhci",
-            "-chardev", "pty,id=ftdi0", "-device", f"usb-serial,id={ADAPTER_ID},chardev=ftdi0",
+            "-chardev", "pty,id=ftdi0", "-device", device_option(ADAPTER), "-chardev", "null,id=spare0",
             "-qmp", f"unix:{self.qmp_path},server=on,wait=off",
         ]
         self.log.write("[host] " + " ".join(command) + "\n")
@@ -219,21 +231,21 @@ class Host:
 
     # ---- the guest's requests ------------------------------------------------
 
-    def pull(self, why):
+    def pull(self, why, device=ADAPTER_ID):
         # Paused around the unplug: QEMU 7.2 has crashed on a device_del made
         # while bytes were moving.
         started = time.monotonic()
         self.qmp.command("stop")
         try:
-            self.qmp.command("device_del", id=ADAPTER_ID)
-            self.qmp.wait_event("DEVICE_DELETED", device=ADAPTER_ID)
+            self.qmp.command("device_del", id=device)
+            self.qmp.wait_event("DEVICE_DELETED", device=device)
         finally:
             self.qmp.command("cont")
-        self.log.write(f"[host] adapter pulled ({why}) in {time.monotonic() - started:.3f} s\n")
+        self.log.write(f"[host] {device} pulled ({why}) in {time.monotonic() - started:.3f} s\n")
 
-    def plug(self):
-        self.qmp.command("device_add", driver="usb-serial", id=ADAPTER_ID, chardev=LINES["usb"])
-        self.log.write("[host] adapter plugged\n")
+    def plug(self, properties=ADAPTER):
+        self.qmp.command("device_add", **properties)
+        self.log.write(f"[host] {properties['id']} plugged\n")
 
     def sim_of(self, line):
         if line not in self.sims:
@@ -279,6 +291,12 @@ class Host:
         if verb == "plug":
             self.plug()
             return "plugged"
+        if verb == "plug-spare":
+            self.plug(SPARE)
+            return "plugged"
+        if verb == "pull-spare":
+            self.pull("asked", SPARE["id"])
+            return "pulled"
         if verb == "dels":
             return str(self.dels)
         raise Failure(f"unknown request {verb}")

@@ -14,6 +14,19 @@ struct PortEntry {
     std::string device;       // the device: "/dev/ttyS0", "/dev/ttyUSB0"; on Windows "COM1:", "\\.\COM12"
     std::string description;  // e.g. "FTDI FT232R USB UART (A1B2C3D4)", "\Device\VCP0"; empty when the system tells nothing
 
+    // The USB adapter behind the port, on Linux; empty when the port is none
+    // or the system tells nothing. These stay with the adapter when the
+    // kernel hands out its tty name anew after a re-plug.
+    std::string usbSerial;  // the serial number the adapter reports: "A1B2C3D4"
+    std::string usbPath;    // where it is plugged in, the kernel's name of the USB device: "1-1.2"
+    // The links udev made to the node under devDir/serial/by-id and by-path,
+    // whole paths in name order ("/dev/serial/by-id/usb-FTDI_..._A1B2C3D4-if00-port0").
+    std::vector<std::string> byId;
+    std::vector<std::string> byPath;
+    // Another adapter present reports the same serial number (cheap clones
+    // often share one), so "usb:<serial>" cannot tell them apart.
+    bool sharedSerial = false;
+
     bool operator==(const PortEntry&) const = default;
 };
 
@@ -29,7 +42,9 @@ struct DeviceTree {
 // adapters present on the machine, sorted by name in natural order (ttyACM0,
 // ttyACM1, ttyUSB0, ttyUSB2, ttyUSB10). On Windows the COM ports above COM9
 // that the system reports present follow, in number order, described by the
-// name of their device. Never throws: when the device tree (the registry)
+// name of their device. A USB adapter's entry tells its serial number, USB
+// path and udev's links to its node, and whether another adapter present has
+// the same serial number. Never throws: when the device tree (the registry)
 // cannot be read the list holds the nine COM entries only.
 std::vector<PortEntry> ListPorts(const DeviceTree& tree = {});
 
@@ -40,6 +55,27 @@ std::vector<PortEntry> ListPorts(const DeviceTree& tree = {});
 // "COM9:" stand for themselves, "COMn:" above them for "\\.\COMn", and
 // anything else for "".
 std::string DeviceNodeFor(const std::string& portName, const DeviceTree& tree = {});
+
+// A port named by its USB adapter rather than by the tty name the kernel
+// gave it: "usb:<serial number>" or "usb-path:<USB path>" ("usb-path:1-1.2").
+inline constexpr char kUsbSerialPrefix[] = "usb:";
+inline constexpr char kUsbPathPrefix[] = "usb-path:";
+bool IsAdapterName(const std::string& portName);
+
+// The ports of ListPorts(tree) an adapter name stands for now, in list order:
+// those whose adapter reports that serial number, or sits at that USB path.
+// None for a name that is no adapter name, or has nothing after its prefix.
+// Several when adapters share a serial number, or one adapter has several
+// ports (a dual or quad converter).
+std::vector<PortEntry> PortsOfAdapter(const std::string& portName, const DeviceTree& tree = {});
+
+// The node of the one port an adapter name stands for now; "" (opens like a
+// missing port) when none does, or several do: a port is never guessed.
+std::string AdapterNode(const std::string& portName, const DeviceTree& tree = {});
+
+// Why adapter names cannot name a port on this system, one sentence; empty
+// where they can. Each platform side says.
+std::string AdapterNamesRefused();
 
 // "COM1:" to "COM<kFixedComPorts>:" head the list on every machine.
 inline constexpr int kFixedComPorts = 9;

@@ -3,6 +3,8 @@
 // them that a driver has taken are serial ports, and a USB adapter tells its
 // maker, product and serial number a few levels up from that device.
 // USB adapter nodes in the device folder count too, named in the tree or not.
+// A USB adapter's serial number and USB path come from its USB device in the
+// tree, and udev's links to its node from <dev>/serial/by-id and by-path.
 // Everything is read with error codes: a missing or odd tree only shortens
 // the list, it never stops the window.
 #include <fcntl.h>
@@ -14,10 +16,12 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "serial/DescriptorPosix.h"
@@ -113,6 +117,64 @@ std::string DescriptionOf(const fs::path& device, const fs::path& sysRoot) {
     return {};
 }
 
+// The USB device a tty's device belongs to: the first folder at or above it
+// with a bus number and a device path, which the USB device has and its
+// interfaces have not; nothing when there is none below sysRoot.
+std::optional<fs::path> UsbDeviceOf(const fs::path& device, const fs::path& sysRoot) {
+    std::error_code ec;
+    fs::path folder = fs::canonical(device, ec);
+    if (ec) return std::nullopt;
+    for (int level = 0; level < kDescriptionLevels && IsBelow(folder, sysRoot); ++level) {
+        const auto bus = ReadAttribute(folder / "busnum");
+        const auto path = ReadAttribute(folder / "devpath");
+        if (bus && !bus->empty() && path && !path->empty()) return folder;
+        folder = folder.parent_path();
+    }
+    return std::nullopt;
+}
+
+// The adapter's serial number and its USB path, the name the kernel gives its
+// USB device ("1-1.2": bus 1, port 2 of the hub on port 1).
+void AddUsbFacts(const fs::path& device, const fs::path& sysRoot, PortEntry& entry) {
+    const auto usb = UsbDeviceOf(device, sysRoot);
+    if (!usb) return;
+    entry.usbSerial = ReadAttribute(*usb / "serial").value_or("");
+    entry.usbPath = usb->filename().string();
+}
+
+// udev's links in one folder (<dev>/serial/by-id), by the node they lead to.
+using LinksByNode = std::map<std::string, std::vector<std::string>>;
+
+LinksByNode LinksIn(const fs::path& folder) {
+    LinksByNode links;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code linkError;
+        if (!it->is_symlink(linkError)) continue;
+        const fs::path node = fs::canonical(it->path(), linkError);
+        if (linkError) continue;  // a link left behind by an adapter that is gone
+        links[node.string()].push_back(it->path().string());
+    }
+    for (auto& [node, paths] : links) std::sort(paths.begin(), paths.end());
+    return links;
+}
+
+// Each adapter's links, found by where its node leads.
+void AddLinks(const DeviceTree& tree, std::vector<PortEntry>& adapters) {
+    const fs::path serial = fs::path(tree.devDir) / "serial";
+    const LinksByNode byId = LinksIn(serial / "by-id");
+    const LinksByNode byPath = LinksIn(serial / "by-path");
+    if (byId.empty() && byPath.empty()) return;
+    for (PortEntry& entry : adapters) {
+        std::error_code ec;
+        const std::string node = fs::canonical(entry.device, ec).string();
+        if (ec) continue;
+        if (const auto found = byId.find(node); found != byId.end()) entry.byId = found->second;
+        if (const auto found = byPath.find(node); found != byPath.end()) entry.byPath = found->second;
+    }
+}
+
 // "ttyS<number>": the names the 8250 driver gives its ports.
 bool IsEightTwoFiftyName(std::string_view name) {
     return name.size() > 4 && name.substr(0, 4) == "ttyS" &&
@@ -199,7 +261,10 @@ void AddAdapterNodes(const DeviceTree& tree, std::vector<PortEntry>& adapters) {
         if (std::any_of(adapters.begin(), adapters.end(), [&](const PortEntry& p) { return p.name == name; })) continue;
         struct stat st {};
         if (::stat(it->path().c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
-        adapters.push_back({name, DeviceNodeFor(name, tree), {}});
+        PortEntry entry;
+        entry.name = name;
+        entry.device = DeviceNodeFor(name, tree);
+        adapters.push_back(std::move(entry));
     }
 }
 
@@ -212,7 +277,12 @@ void AddTreeAdapters(const DeviceTree& tree, std::vector<PortEntry>& adapters) {
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (!IsPresentAdapter(name, it->path(), tree)) continue;
-        adapters.push_back({name, DeviceNodeFor(name, tree), DescriptionOf(it->path() / "device", sysRoot)});
+        PortEntry entry;
+        entry.name = name;
+        entry.device = DeviceNodeFor(name, tree);
+        entry.description = DescriptionOf(it->path() / "device", sysRoot);
+        AddUsbFacts(it->path() / "device", sysRoot, entry);
+        adapters.push_back(std::move(entry));
     }
 }
 
@@ -224,11 +294,16 @@ std::string DeviceNodeFor(const std::string& portName, const DeviceTree& tree) {
     return {};
 }
 
+// The kernel hands out tty names in the order adapters are plugged in: here
+// an adapter's serial number or USB path is what keeps a port to its adapter.
+std::string AdapterNamesRefused() { return {}; }
+
 // The serial adapters present, in natural order of their names.
 std::vector<PortEntry> platform::PortsBeyondFixed(const DeviceTree& tree) {
     std::vector<PortEntry> adapters;
     AddTreeAdapters(tree, adapters);
     AddAdapterNodes(tree, adapters);
+    AddLinks(tree, adapters);
     std::sort(adapters.begin(), adapters.end(),
               [](const PortEntry& a, const PortEntry& b) { return NaturalLess(a.name, b.name); });
     return adapters;

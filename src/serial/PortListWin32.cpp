@@ -95,6 +95,14 @@ std::vector<PresentPort> ReadSerialComm() {
 
 }  // namespace
 
+// Windows gives an adapter its COM number by what identifies it (an FTDI
+// adapter by its serial number) and keeps it across re-plugs, so the COM name
+// is already the adapter's own.
+std::string AdapterNamesRefused() {
+    return "usb:SERIAL and usb-path:PATH name ports on Linux only: on Windows a COM port's number already stays "
+           "with its adapter";
+}
+
 // The ports above COM9 present now, in number order, each once.
 std::vector<PortEntry> platform::PortsBeyondFixed(const DeviceTree& tree) {
     std::vector<PresentPort> present = ReadSerialComm();
@@ -105,8 +113,11 @@ std::vector<PortEntry> platform::PortsBeyondFixed(const DeviceTree& tree) {
     for (PresentPort& port : present) {
         if (port.number <= last) continue;
         last = port.number;
-        const std::string name = "COM" + std::to_string(port.number) + ":";
-        ports.push_back({name, DeviceNodeFor(name, tree), std::move(port.description)});
+        PortEntry entry;
+        entry.name = "COM" + std::to_string(port.number) + ":";
+        entry.device = DeviceNodeFor(entry.name, tree);
+        entry.description = std::move(port.description);
+        ports.push_back(std::move(entry));
     }
     return ports;
 }

@@ -9,9 +9,9 @@ namespace veltra::terminal {
 const char* const kLoadVersion = "veltra-load (Boot Loader Veltra) " VELTRA_VERSION;
 
 const char* const kLoadUsage =
-    "usage: veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] [--loop]\n"
-    "                   [--log LOG] FILE\n"
-    "       veltra-load --loop --port NAME --port NAME [--port NAME]...\n"
+    "usage: veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] [--log LOG]\n"
+    "                   FILE\n"
+    "       veltra-load --loop [--port NAME]... [--reconnect SECONDS]\n"
     "                   [--wait SECONDS] [--quiet|--verbose] [--log LOG] FILE\n"
     "       veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] --rom\n"
     "                   [--eeprom] [--baud N] [--verify] [--log LOG] FILE\n"
@@ -23,8 +23,13 @@ const char* const kLoadUsage =
     "\n"
     "  --port NAME      the port: COM1: to COM9:, an adapter from --list (ttyUSB0),\n"
     "                   or a device path beginning with '/' (default COM1:);\n"
-    "                   with --loop it may be given for several ports, each a\n"
-    "                   line of devices of its own, all flashed at once\n"
+    "                   on Linux also a USB adapter, whatever tty name the kernel\n"
+    "                   gave it this time: usb:SERIAL, the adapter with that USB\n"
+    "                   serial number (refused when two adapters share it), or\n"
+    "                   usb-path:PATH, the adapter plugged in at that USB path\n"
+    "                   (1-1.2), both as --list shows them and looked up at each\n"
+    "                   open; with --loop it may be given for several ports, each\n"
+    "                   a line of devices of its own, all flashed at once\n"
     "  --wait SECONDS   how long to wake the device before giving up (default 30)\n"
     "  --quiet          print only the closing line\n"
     "  --verbose        print the device traffic as well\n"
@@ -32,6 +37,13 @@ const char* const kLoadUsage =
     "                   is taken off the line, then for the next one; Ctrl-C ends\n"
     "                   (at once while waiting, after the device being flashed;\n"
     "                   a second Ctrl-C ends at once); prints a summary per port\n"
+    "  --reconnect SECONDS\n"
+    "                   with --loop: when a port has gone (an adapter pulled out),\n"
+    "                   its device counts as failed (exit 4) and the port is\n"
+    "                   waited for this long to come back, under its name or, for\n"
+    "                   usb:SERIAL and usb-path:PATH, as the same adapter; then its\n"
+    "                   line goes on, a device still on it waited off first\n"
+    "                   (default 30; 0 ends the line at once; Ctrl-C ends the wait)\n"
     "  --rom            program FILE through the microcontroller's ROM bootloader:\n"
     "                   erase, option bytes, the program records, Go; prints\n"
     "                   the records written and closes with the run's last words\n"
@@ -47,7 +59,12 @@ const char* const kLoadUsage =
     "                   image sent, result (the closing line), bytes (the device\n"
     "                   took; with --rom the records written), seconds, exit\n"
     "  --test-block     send the fixed test block and print the reply box\n"
-    "  --list           list the ports: name, device, description (tab-separated)\n"
+    "  --list           list the ports, one a line, tab-separated: name, device,\n"
+    "                   description, then for a USB adapter its serial number,\n"
+    "                   USB path, /dev/serial/by-id and /dev/serial/by-path links\n"
+    "                   (several separated by a space), and duplicate-serial when\n"
+    "                   another adapter present has the same serial number;\n"
+    "                   empty where the system tells nothing\n"
     "  --help           this text\n"
     "  --version        the program's name and version\n"
     "\n"
@@ -79,13 +96,13 @@ int RomBaud(const std::string& text) {
     throw UsageError("--baud wants 9600, 19200, 38400, 57600 or 115200, not \"" + text + "\"");
 }
 
-std::chrono::seconds WaitSeconds(const std::string& text) {
+std::chrono::seconds Seconds(const std::string& option, const std::string& text, long long least) {
     long long seconds = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, seconds);
-    if (text.empty() || error != std::errc{} || stop != end || seconds < 1 || seconds > kMaxWaitSeconds) {
-        throw UsageError("--wait wants whole seconds from 1 to " + std::to_string(kMaxWaitSeconds) + ", not \"" +
-                         text + "\"");
+    if (text.empty() || error != std::errc{} || stop != end || seconds < least || seconds > kMaxWaitSeconds) {
+        throw UsageError(option + " wants whole seconds from " + std::to_string(least) + " to " +
+                         std::to_string(kMaxWaitSeconds) + ", not \"" + text + "\"");
     }
     return std::chrono::seconds{seconds};
 }
@@ -105,6 +122,7 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
     std::string quietOrVerbose;
     bool portGiven = false;
     bool waitGiven = false;
+    bool reconnectGiven = false;
     bool baudGiven = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -127,7 +145,8 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) throw UsageError(option + " wants a value");
             return args[++i];
         };
-        if (inlineValue && option != "--port" && option != "--wait" && option != "--baud" && option != "--log") {
+        if (inlineValue && option != "--port" && option != "--wait" && option != "--baud" && option != "--log" &&
+            option != "--reconnect") {
             throw UsageError("unknown option " + arg);
         }
 
@@ -149,8 +168,11 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
             command.ports.push_back(port);
             portGiven = true;
         } else if (option == "--wait") {
-            command.wait = WaitSeconds(value());
+            command.wait = Seconds(option, value(), 1);
             waitGiven = true;
+        } else if (option == "--reconnect") {
+            command.reconnect = Seconds(option, value(), 0);
+            reconnectGiven = true;
         } else if (option == "--quiet" || option == "--verbose") {
             if (!quietOrVerbose.empty() && quietOrVerbose != option) {
                 throw UsageError("--quiet and --verbose cannot go together");
@@ -180,6 +202,9 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
         }
     }
 
+    // A single download never waits for its port: a half-sent image is not
+    // resumed, the device starts over.
+    if (reconnectGiven && !command.loop) throw UsageError("--reconnect goes with --loop only");
     // Several ports are several lines of devices flashed at once.
     if (command.ports.size() > 1 && !command.loop) {
         throw UsageError("several ports go with --loop only: one line of devices on each");

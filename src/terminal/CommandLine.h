@@ -18,6 +18,9 @@ struct LoadCommand {
     std::chrono::seconds wait{30};   // patience of the wake-up, as the window's
     Verbosity verbosity = Verbosity::Normal;
     bool loop = false;
+    // --loop: how long a port that has gone (an adapter pulled out) is waited
+    // for to come back before its line ends; 0 ends it at once.
+    std::chrono::seconds reconnect{30};
     // Program the microcontroller through its ROM bootloader instead, as the
     // window's hidden "Start" does.
     bool rom = false;

@@ -1,6 +1,8 @@
 #include "terminal/Commands.h"
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "loader/Download.h"
 #include "protocol/CommandExchange.h"
@@ -18,12 +20,44 @@
 namespace veltra::terminal {
 namespace {
 
+// udev may make several links of one kind to a node ("-usb-" and "-usbv2-"
+// under by-path); its link names carry no blanks.
+std::string SpaceSeparated(const std::vector<std::string>& paths) {
+    std::string text;
+    for (const std::string& path : paths) text += (text.empty() ? "" : " ") + path;
+    return text;
+}
+
 int ListPortsCommand(std::ostream& out) {
-    for (const PortEntry& entry : ListPorts()) {
-        out << entry.name << '\t' << entry.device << '\t' << entry.description << '\n';
-    }
+    for (const PortEntry& entry : ListPorts()) out << PortListLine(entry);
     out.flush();
     return kExitSuccess;
+}
+
+// "A", "A and B", "A, B and C".
+std::string Enumeration(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+        text += items[i];
+    }
+    return text;
+}
+
+// Why the ports an adapter name matched cannot be told apart by it.
+std::string SeveralPorts(const std::string& portName, const std::vector<PortEntry>& ports) {
+    std::vector<std::string> named;
+    bool oneAdapter = true;
+    for (const PortEntry& port : ports) {
+        named.push_back(port.name + " (" + port.device + " at USB " + port.usbPath + ")");
+        oneAdapter = oneAdapter && port.usbPath == ports.front().usbPath;
+    }
+    if (oneAdapter) {
+        return "--port " + portName + ": the adapter at USB " + ports.front().usbPath + " has several ports, " +
+               Enumeration(named) + "; name one by its /dev/serial/by-id link";
+    }
+    return "--port " + portName + ": adapters " + Enumeration(named) + " report the same serial number " +
+           ports.front().usbSerial + "; name one by its USB path (usb-path:" + ports.front().usbPath + ")";
 }
 
 int TestBlockCommand(const LoadCommand& command, TerminalOperator& op) {
@@ -129,9 +163,33 @@ int LoadFile(const LoadCommand& command, TerminalOperator& op, std::ostream& out
 
 }  // namespace
 
+std::string PortListLine(const PortEntry& entry) {
+    return entry.name + '\t' + entry.device + '\t' + entry.description + '\t' + entry.usbSerial + '\t' +
+           entry.usbPath + '\t' + SpaceSeparated(entry.byId) + '\t' + SpaceSeparated(entry.byPath) + '\t' +
+           (entry.sharedSerial ? kSharedSerialMark : "") + '\n';
+}
+
 std::string TerminalDeviceName(const std::string& portName) {
     if (!portName.empty() && portName.front() == '/') return portName;
+    // Looked for anew at each open: after a re-plug the adapter's node may
+    // have another name.
+    if (IsAdapterName(portName)) return AdapterNode(portName);
     return DefaultDeviceName(portName);
+}
+
+void RefuseUnclearAdapterNames(const std::vector<std::string>& ports, const DeviceTree& tree) {
+    for (const std::string& name : ports) {
+        if (!IsAdapterName(name)) continue;
+        if (const std::string refused = AdapterNamesRefused(); !refused.empty()) {
+            throw UsageError("--port " + name + ": " + refused);
+        }
+        if (name == kUsbSerialPrefix) throw UsageError("--port usb: wants the adapter's serial number after usb:");
+        if (name == kUsbPathPrefix) {
+            throw UsageError("--port usb-path: wants the adapter's USB path after usb-path: (1-1.2)");
+        }
+        const std::vector<PortEntry> matching = PortsOfAdapter(name, tree);
+        if (matching.size() > 1) throw UsageError(SeveralPorts(name, matching));
+    }
 }
 
 int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& err, int columns) {
@@ -146,8 +204,12 @@ int RunLoadCommand(const LoadCommand& command, std::ostream& out, std::ostream& 
             out.flush();
             return kExitSuccess;
         case Action::List: return ListPortsCommand(out);
-        case Action::TestBlock: return TestBlockCommand(command, op);
-        case Action::Download: return LoadFile(command, op, out, err, columns);
+        case Action::TestBlock:
+            RefuseUnclearAdapterNames(command.ports);
+            return TestBlockCommand(command, op);
+        case Action::Download:
+            RefuseUnclearAdapterNames(command.ports);
+            return LoadFile(command, op, out, err, columns);
     }
     return kExitUsage;
 }

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "firmware/FirmwareImage.h"
 #include "firmware/Sha256.h"
@@ -62,6 +63,10 @@ std::int64_t BytesOfStatus(const std::string& status) {
 }
 
 std::string AdapterOf(const std::string& port, const DeviceTree& tree) {
+    if (IsAdapterName(port)) {
+        const std::vector<PortEntry> adapter = PortsOfAdapter(port, tree);
+        return adapter.size() == 1 ? adapter.front().description : std::string{};
+    }
     for (const PortEntry& entry : ListPorts(tree)) {
         if (entry.name == port || entry.device == port) return entry.description;
     }

@@ -39,8 +39,8 @@ std::string IsoUtc(std::chrono::system_clock::time_point time);
 std::int64_t BytesOfStatus(const std::string& status);
 
 // The description the port list gives for `port`, found by its name
-// ("ttyUSB0", "COM12:") or its device ("/dev/ttyUSB0"); empty when the list
-// has none.
+// ("ttyUSB0", "COM12:"), its device ("/dev/ttyUSB0") or its adapter
+// ("usb:A1B2C3D4", "usb-path:1-1.2"); empty when the list has none.
 std::string AdapterOf(const std::string& port, const DeviceTree& tree = {});
 
 // The size and hash of the image a run read, told by the run's image hook.

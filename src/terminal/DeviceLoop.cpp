@@ -77,16 +77,29 @@ void LoopTally::Fail(ExitCode code) {
 }
 
 std::string TallyLine(const LoopTally& tally) {
-    return Devices(tally.devices) + ": " + std::to_string(tally.succeeded) + " succeeded, " +
-           std::to_string(tally.failed) + " failed";
+    std::string line = Devices(tally.devices) + ": " + std::to_string(tally.succeeded) + " succeeded, " +
+                       std::to_string(tally.failed) + " failed";
+    if (tally.reconnects > 0) {
+        line += ", " + std::to_string(tally.reconnects) + (tally.reconnects == 1 ? " reconnect" : " reconnects");
+    }
+    return line;
 }
 
-LoopTally RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareImage& image,
-                        std::chrono::milliseconds wakePatience, const LoopHooks& hooks) {
-    LoopTally tally;
+LoopEnd RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareImage& image,
+                      std::chrono::milliseconds wakePatience, LoopTally& tally, LoopStart start,
+                      const LoopHooks& hooks) {
     int& number = tally.devices;
     Waited waited = Waited::Done;
+    bool awaitingDevice = start == LoopStart::Fresh;
     for (;;) {
+        if (!awaitingDevice) {
+            op.ShowWait(number > 0 ? "Waiting for device " + std::to_string(number) + " to be taken off the line"
+                                   : "Waiting for the line to be clear");
+            waited = WaitForLine(port, op, wrs, Awaiting::NoDevice);
+            if (waited != Waited::Done) break;
+        }
+        awaitingDevice = false;
+
         op.SetDevice(number + 1);
         op.ShowWait("Waiting for the next device");
         waited = WaitForLine(port, op, wrs, Awaiting::Device);
@@ -100,9 +113,9 @@ LoopTally RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs,
             op.Complain("Interrupted: stopping after device " + std::to_string(number) +
                         " (interrupt again to end at once)");
         });
-        const auto start = Clock::now();
+        const auto deviceStart = Clock::now();
         RunDownload(port, op, wrs, image, wakePatience, LoaderWake::Answered);
-        const auto elapsed = Clock::now() - start;
+        const auto elapsed = Clock::now() - deviceStart;
         op.SetOnActivity({});
 
         const ExitCode code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
@@ -118,18 +131,23 @@ LoopTally RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs,
         // An interrupt ends the loop after the device; so does a port that
         // has gone, and a caller that could not take the device's end in
         // (its log cannot be written).
-        if (Interrupted() || !told || code == kExitPortProblem) break;
-
-        op.ShowWait("Waiting for device " + std::to_string(number) + " to be taken off the line");
-        waited = WaitForLine(port, op, wrs, Awaiting::NoDevice);
-        if (waited != Waited::Done) break;
+        if (!told) return LoopEnd::Stopped;
+        if (port.Lost()) return LoopEnd::PortGone;
+        if (Interrupted()) return LoopEnd::Interrupted;
+        if (code == kExitPortProblem) {
+            tally.Fail(kExitPortProblem);
+            return LoopEnd::Stopped;
+        }
     }
     // An interrupt while waiting came with the "^C" of the terminal, and the
-    // summary goes on the next line; one during a download went into the
-    // progress line, which has been drawn over since.
-    if (waited == Waited::Interrupted) op.FreshTerminalLine();
-    if (waited == Waited::PortFailed) tally.Fail(kExitPortProblem);
-    return tally;
+    // summary goes on the next line.
+    if (waited == Waited::Interrupted) {
+        op.FreshTerminalLine();
+        return LoopEnd::Interrupted;
+    }
+    if (port.Lost()) return LoopEnd::PortGone;
+    tally.Fail(kExitPortProblem);
+    return LoopEnd::Stopped;
 }
 
 }  // namespace veltra::terminal

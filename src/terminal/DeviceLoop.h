@@ -37,6 +37,7 @@ struct LoopTally {
     int devices = 0;
     int succeeded = 0;
     int failed = 0;
+    int reconnects = 0;  // times the port came back after it had gone
     ExitCode firstFailure = kExitSuccess;
     // When the first failure came: of several lines, the earliest one's code
     // is the program's.
@@ -45,14 +46,32 @@ struct LoopTally {
     void Fail(ExitCode code);
 };
 
-// "2 devices: 1 succeeded, 1 failed".
+// "2 devices: 1 succeeded, 1 failed", and ", 1 reconnect" once the port has
+// come back.
 std::string TallyLine(const LoopTally& tally);
+
+// Why a line of devices stopped.
+enum class LoopEnd {
+    Interrupted,  // the operator asked
+    PortGone,     // the device behind the port has gone (an adapter pulled out)
+    Stopped,      // a port that takes no more bytes, or a device end not taken in
+};
+
+// How a stretch of the line begins: on a port just opened for the line, or
+// on one that has come back. A device may still sit on a port that comes
+// back (the one whose download was cut off, its loader in the middle of a
+// frame): it is waited off the line first, never flashed again by itself.
+enum class LoopStart { Fresh, Returned };
 
 // Flashes `image` into one device after another on `port` until an interrupt
 // (at once while waiting, after the device during a download), a port that
-// takes no more bytes, or a caller that cannot take a device's end in; prints
-// one line per device. Interrupts must be caught (CatchInterrupts) before.
-LoopTally RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareImage& image,
-                        std::chrono::milliseconds wakePatience, const LoopHooks& hooks = {});
+// takes no more bytes or has gone, or a caller that cannot take a device's end
+// in; prints one line per device. Counts on in `tally`, so that the devices
+// after a reconnect go on numbering from those before. A port that has gone
+// is not counted as a failure here: the caller may wait for it to come back.
+// Interrupts must be caught (CatchInterrupts) before.
+LoopEnd RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareImage& image,
+                      std::chrono::milliseconds wakePatience, LoopTally& tally, LoopStart start = LoopStart::Fresh,
+                      const LoopHooks& hooks = {});
 
 }  // namespace veltra::terminal

@@ -1,6 +1,24 @@
 #include "terminal/LogFile.h"
 
 namespace veltra::terminal {
+namespace {
+
+// The file's append lock while it lives.
+class AppendsLocked {
+public:
+    explicit AppendsLocked(std::intptr_t native) : native_(native), held_(platform::LockAppends(native)) {}
+    ~AppendsLocked() {
+        if (held_) platform::UnlockAppends(native_);
+    }
+    AppendsLocked(const AppendsLocked&) = delete;
+    AppendsLocked& operator=(const AppendsLocked&) = delete;
+
+private:
+    std::intptr_t native_;
+    bool held_;
+};
+
+}  // namespace
 
 LogFile::~LogFile() {
     if (native_ != -1) platform::CloseLog(native_);
@@ -22,7 +40,18 @@ bool LogFile::Append(const std::string& line, std::string& reason) {
         reason = "the log is not open";
         return false;
     }
-    return platform::AppendWhole(native_, line, reason) && platform::FlushToDisk(native_, reason);
+    // The end is looked at before every line: other programs append to the
+    // file too, and may have torn a line since ours. The torn bytes stay as
+    // they are; the '\n' that ends them goes in the same write as the line.
+    // The lock goes before the wait for the disk: the others wait for a
+    // write, never for our disk.
+    {
+        const AppendsLocked appends(native_);
+        const bool torn = platform::EndsMidLine(native_);
+        const std::string afterTorn = torn ? '\n' + line : std::string{};
+        if (!platform::AppendWhole(native_, torn ? afterTorn : line, reason)) return false;
+    }
+    return platform::FlushToDisk(native_, reason);
 }
 
 }  // namespace veltra::terminal

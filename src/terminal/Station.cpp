@@ -15,6 +15,7 @@
 #include "terminal/DeviceLoop.h"
 #include "terminal/ExitCode.h"
 #include "terminal/Interrupt.h"
+#include "terminal/PortReturn.h"
 #include "terminal/StationScreen.h"
 
 namespace veltra::terminal {
@@ -38,7 +39,9 @@ void RefuseSamePortTwice(const std::vector<std::string>& ports) {
             if (!error) device = real.string();
         }
         for (std::size_t i = 0; i < devices.size(); ++i) {
-            if (devices[i] == device) {
+            // A name that stands for nothing now (an adapter not plugged in
+            // yet) cannot be told from another such name; each fails to open.
+            if (!device.empty() && devices[i] == device) {
                 throw UsageError("--port " + ports[i] + " and --port " + name + " are the same port (" + device + ")");
             }
         }
@@ -73,7 +76,20 @@ PortLine RunPortLine(const LoadCommand& command, const std::string& name, Termin
         op.Complain(problem);
         return false;
     };
-    line.tally = RunDeviceLoop(port, op, wrs, image, command.wait, hooks);
+    LoopStart stretch = LoopStart::Fresh;
+    for (;;) {
+        const LoopEnd end = RunDeviceLoop(port, op, wrs, image, command.wait, line.tally, stretch, hooks);
+        if (end != LoopEnd::PortGone) break;
+        // A port that has gone and does not come back ends its line with the
+        // port problem, whether a device was on it or not.
+        if (command.reconnect.count() == 0 || Interrupted() ||
+            !AwaitPortReturn(port, op, name, command.reconnect)) {
+            line.tally.Fail(kExitPortProblem);
+            break;
+        }
+        ++line.tally.reconnects;
+        stretch = LoopStart::Returned;
+    }
     port.ClosePort();
     op.ShowEnded("ended: " + PortSummary(line));
     return line;
@@ -99,6 +115,7 @@ std::string TotalLine(const std::vector<PortLine>& lines) {
         total.devices += line.tally.devices;
         total.succeeded += line.tally.succeeded;
         total.failed += line.tally.failed;
+        total.reconnects += line.tally.reconnects;
     }
     return "All " + std::to_string(lines.size()) + " ports, " + TallyLine(total);
 }

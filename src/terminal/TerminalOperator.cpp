@@ -101,7 +101,21 @@ void TerminalOperator::ShowMessage(const Message& message) {
     Activity();
     const std::string text = OneLine(message.text);
     lastMessage_ = message.caption.empty() ? text : message.caption + ": " + text;
+    if (holdMessages_) {
+        heldMessages_.push_back(lastMessage_);
+        return;
+    }
     Complain(lastMessage_);
+}
+
+void TerminalOperator::HoldMessages(bool hold) {
+    holdMessages_ = hold;
+    if (hold) heldMessages_.clear();
+}
+
+void TerminalOperator::WriteHeldMessages() {
+    for (const std::string& line : heldMessages_) Complain(line);
+    heldMessages_.clear();
 }
 
 bool TerminalOperator::AskRetry(const std::string& text) {

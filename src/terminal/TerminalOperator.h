@@ -8,6 +8,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "serial/Operator.h"
 #include "terminal/CommandLine.h"
@@ -37,6 +38,11 @@ public:
     // `what` ("written", "read back"); its time counts from the first call
     // with this `what`.
     void ShowRecords(const std::string& what, std::size_t done, std::size_t total);
+    // While held, boxes are kept instead of written: the opens tried while a
+    // port is awaited would otherwise fill standard error with one failure a
+    // try. Holding again forgets the boxes kept; WriteHeldMessages writes them.
+    void HoldMessages(bool hold);
+    void WriteHeldMessages();
     // Called at every call of the core, so that the caller can react to
     // something (an interrupt) while the core runs.
     void SetOnActivity(std::function<void()> onActivity) { onActivity_ = std::move(onActivity); }
@@ -102,6 +108,8 @@ private:
 
     std::string lastStatus_;
     std::string lastMessage_;
+    bool holdMessages_ = false;
+    std::vector<std::string> heldMessages_;
     std::string lastReply_;
     std::string lastTraffic_;
     bool eeprom_ = false;

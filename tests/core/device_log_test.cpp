@@ -1,12 +1,17 @@
 // The pieces of veltra-load's --log that need no device: the JSON line of a
 // device, its UTC time, the bytes of a closing status line, and the log file
 // that lines are appended to.
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,6 +20,7 @@
 #include <vector>
 
 #include "support/FakeDeviceTree.h"
+#include "support/LogLines.h"
 #include "support/TempFolder.h"
 #include "terminal/DeviceLog.h"
 #include "terminal/LogFile.h"
@@ -107,7 +113,7 @@ TEST(DeviceLog, NameThatIsNoUtf8StillGivesALine) {
     EXPECT_EQ(json["file"], "fw-\xEF\xBF\xBD\xEF\xBF\xBD.bin");
 }
 
-TEST(DeviceLog, AdapterIsTheDescriptionOfThePortByNameOrDevice) {
+TEST(DeviceLog, AdapterIsTheDescriptionOfThePortByNameDeviceOrAdapter) {
     testing::FakeDeviceTree fake("device-log");
     const fs::path ftdi = fake.UsbDevice("pci0000:00/usb1/1-1", "FTDI", "FT232R USB UART", "A1B2C3D4", "ftdi_sio");
     const std::string port = (ftdi / "ttyUSB0").lexically_relative(fake.sys() / "devices").string();
@@ -121,6 +127,9 @@ TEST(DeviceLog, AdapterIsTheDescriptionOfThePortByNameOrDevice) {
     const Case cases[] = {
         {"ttyUSB0", "FTDI FT232R USB UART (A1B2C3D4)"},
         {fake.Node("ttyUSB0"), "FTDI FT232R USB UART (A1B2C3D4)"},
+        {"usb:A1B2C3D4", "FTDI FT232R USB UART (A1B2C3D4)"},
+        {"usb-path:1-1", "FTDI FT232R USB UART (A1B2C3D4)"},
+        {"usb:E5F6", ""},
         {"COM1:", ""},  // listed, but the system tells nothing of it
         {"/dev/pts/3", ""},
         {"ttyUSB1", ""},
@@ -175,6 +184,59 @@ TEST_F(LogFileTest, WhatCannotBeOpenedOrWrittenSaysWhy) {
     EXPECT_EQ(reason, "No space left on device");
 }
 
+// A last line left torn (a power cut or a full disk in the middle of a write,
+// here or in another program appending to the file) is ended before the next
+// line, also when it was torn between two lines of this log; the bytes
+// already there stay exactly as they were.
+TEST_F(LogFileTest, LineAfterATornOneStartsALineOfItsOwn) {
+    struct Case {
+        const char* what;
+        std::string before;   // the file when it is opened
+        std::string between;  // what another program appends between our two lines
+        std::string after;
+    };
+    const Case cases[] = {
+        {"a new file", "", "", "{\"a\":1}\n{\"b\":2}\n"},
+        {"whole lines", "{\"x\":0}\n", "{\"y\":0}\n", "{\"x\":0}\n{\"a\":1}\n{\"y\":0}\n{\"b\":2}\n"},
+        {"a torn line", "{\"x\":0}\n{\"ti", "", "{\"x\":0}\n{\"ti\n{\"a\":1}\n{\"b\":2}\n"},
+        {"nothing but a torn line", "{", "", "{\n{\"a\":1}\n{\"b\":2}\n"},
+        {"a line torn by another program meanwhile", "", "{\"y\":", "{\"a\":1}\n{\"y\":\n{\"b\":2}\n"},
+        {"an empty line", "\n", "", "\n{\"a\":1}\n{\"b\":2}\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << c.before;
+        LogFile log;
+        std::string reason;
+        ASSERT_TRUE(log.Open(path_, reason)) << reason;
+        ASSERT_TRUE(log.Append("{\"a\":1}\n", reason)) << reason;
+        std::ofstream(path_, std::ios::binary | std::ios::app) << c.between;
+        ASSERT_TRUE(log.Append("{\"b\":2}\n", reason)) << reason;
+        EXPECT_EQ(Contents(), c.after);
+    }
+
+    // A pipe (--log /dev/stdout) gets the lines as they are, and is never
+    // read: what is in it stays its reader's. Once the reader has gone, a line
+    // fails, as it does for a pipe of the shell (no reader of our own keeps it
+    // open to fill up and block).
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::write(ends[1], "{", 1), 1);
+    LogFile log;
+    std::string reason;
+    ASSERT_TRUE(log.Open("/proc/self/fd/" + std::to_string(ends[1]), reason)) << reason;
+    ::close(ends[1]);
+    ASSERT_TRUE(log.Append("{\"a\":1}\n", reason)) << reason;
+    char bytes[64] = {};
+    const ssize_t n = ::read(ends[0], bytes, sizeof bytes);
+    EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(std::max<ssize_t>(n, 0))), "{{\"a\":1}\n");
+    ::close(ends[0]);
+    const auto old = ::signal(SIGPIPE, SIG_IGN);
+    EXPECT_FALSE(log.Append("{\"b\":2}\n", reason));
+    ::signal(SIGPIPE, old);
+    EXPECT_EQ(reason, "Broken pipe");
+}
+
 // The next step runs several ports at once, each with its lines.
 TEST_F(LogFileTest, LinesFromSeveralThreadsNeverMix) {
     LogFile log;
@@ -204,6 +266,48 @@ TEST_F(LogFileTest, LinesFromSeveralThreadsNeverMix) {
         ++count[c - 'a'];
     }
     for (const int n : count) EXPECT_EQ(n, kLines);
+}
+
+// Several stations of the line write to one log: each process's lines go in
+// whole and in its order, whatever the others append meanwhile, and a line
+// that another is writing at that moment is never taken for a torn one (which
+// would leave an empty line).
+TEST_F(LogFileTest, LinesFromSeveralProcessesNeverMix) {
+    constexpr int kProcesses = 4;
+    constexpr int kLines = 150;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0) << std::strerror(errno);
+        if (pid == 0) {
+            LogFile log;
+            std::string why;
+            bool written = log.Open(path_, why);
+            for (int i = 0; i < kLines && written; ++i) {
+                // Long lines, so that a line written in pieces would show.
+                const nlohmann::json line = {
+                    {"process", p}, {"line", i}, {"pad", std::string(3000, static_cast<char>('a' + p))}};
+                written = log.Append(line.dump() + '\n', why);
+            }
+            ::_exit(written ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a process could not append";
+    }
+
+    int next[kProcesses] = {};
+    for (const nlohmann::json& line : testing::LogLines(path_)) {
+        const int p = line.value("process", -1);
+        ASSERT_GE(p, 0) << line.dump();
+        ASSERT_LT(p, kProcesses) << line.dump();
+        EXPECT_EQ(line.value("line", -1), next[p]++) << "a line lost or out of order";
+        EXPECT_EQ(line.value("pad", ""), std::string(3000, static_cast<char>('a' + p)));
+    }
+    for (const int n : next) EXPECT_EQ(n, kLines);
 }
 
 }  // namespace

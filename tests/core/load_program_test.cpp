@@ -1,20 +1,24 @@
 // veltra-load, the download from a terminal, driven as a child process against
 // a simulated device in this process over a real pseudo-terminal.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -23,9 +27,11 @@
 #include "sim/SimDevice.h"
 #include "support/ChildProgram.h"
 #include "support/DeviceLines.h"
+#include "support/LineOfDevices.h"
 #include "support/LoadRun.h"
 #include "support/TempFolder.h"
 #include "support/LogLines.h"
+#include "terminal/Commands.h"
 
 namespace veltra::terminal {
 namespace {
@@ -37,6 +43,7 @@ using testing::WithoutSeconds;
 using testing::Ended;
 using testing::ExpectPlain;
 using testing::LineFor;
+using testing::LineOfDevices;
 using testing::Lines;
 using testing::Padded;
 using testing::LoadToTheEnd;
@@ -44,24 +51,6 @@ using testing::LogLines;
 using testing::Sha256Of;
 
 constexpr auto kPatience = testing::kLoadPatience;
-
-// Whatever is on the line right now: nobody (silence) or one device, which
-// the test puts on and takes off as the production line would.
-class LineOfDevices : public sim::Personality {
-public:
-    void Put(std::shared_ptr<sim::Personality> device) {
-        std::lock_guard lock(mutex_);
-        device_ = std::move(device);
-    }
-    sim::Reply OnBytes(const ByteString& bytes) override {
-        std::lock_guard lock(mutex_);
-        return device_ ? device_->OnBytes(bytes) : sim::Reply{};
-    }
-
-private:
-    std::mutex mutex_;
-    std::shared_ptr<sim::Personality> device_;
-};
 
 class LoadProgram : public ::testing::Test {
 protected:
@@ -175,6 +164,9 @@ TEST_F(LoadProgram, PortThatCannotBeOpenedShowsBothLinesOfItsBox) {
     const Case cases[] = {
         {"/nonexistent/ttyUSB7", "No such device: /nonexistent/ttyUSB7 is not there (is the adapter plugged in?)."},
         {"COM99:", "There is no such port on this machine."},
+        // No adapter of this machine reports that serial number or sits there.
+        {"usb:X", "There is no such port on this machine."},
+        {"usb-path:9-9.9", "There is no such port on this machine."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
@@ -225,15 +217,15 @@ TEST_F(LoadProgram, VersionNamesTheProgramAndEndsAtOnce) {
     }
 }
 
+// Name, device and description first, as the list had them before adapters
+// were told apart; then the adapter's own columns, empty for a COM port.
 TEST_F(LoadProgram, ListShowsThePortsAsTheWindowDoes) {
     std::string expected;
-    for (const PortEntry& entry : ListPorts()) {
-        expected += entry.name + "\t" + entry.device + "\t" + entry.description + "\n";
-    }
+    for (const PortEntry& entry : ListPorts()) expected += PortListLine(entry);
     const Ended run = LoadToTheEnd({"--list"});
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.out, expected);
-    EXPECT_EQ(run.out.rfind("COM1:\t/dev/ttyS0\t\n", 0), 0u);
+    EXPECT_EQ(run.out.rfind("COM1:\t/dev/ttyS0\t\t\t\t\t\t\n", 0), 0u);
 }
 
 TEST_F(LoadProgram, TestBlockPrintsTheReplyBox) {
@@ -371,6 +363,28 @@ private:
     std::string old_;
 };
 
+// The file-size limit of this process while it lasts, which a program
+// started meanwhile keeps for its whole run: a disk that is full a given
+// number of bytes on. Held around a start only, since a limit that low would
+// stop this process's own writes too.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::size_t bytes) {
+        if (::getrlimit(RLIMIT_FSIZE, &old_) != 0) throw std::system_error(errno, std::generic_category(), "getrlimit");
+        rlimit limited = old_;
+        limited.rlim_cur = static_cast<rlim_t>(bytes);
+        if (::setrlimit(RLIMIT_FSIZE, &limited) != 0) {
+            throw std::system_error(errno, std::generic_category(), "setrlimit");
+        }
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+};
+
 // --log: one line for the run, appended after what the file held, with the
 // hash of the very bytes of the file.
 TEST_F(LoadProgram, LogAppendsALineForTheRun) {
@@ -446,20 +460,29 @@ TEST_F(LoadProgram, LogHasALineForAFileProblemWithoutAnImage) {
 
 TEST_F(LoadProgram, LogThatCannotBeWrittenIsAFileProblem) {
     // Not opened: nothing is done at all.
-    const std::string nowhere = (dir_ / "no-such-folder" / "devices.jsonl").string();
-    for (const bool loop : {false, true}) {
-        SCOPED_TRACE(loop ? "--loop" : "one device");
-        auto loader = std::make_shared<sim::LoaderDevice>();
-        const auto line = LineFor(loader);
-        std::vector<std::string> args{"--port", line->Path(), "--log", nowhere, file_};
-        if (loop) args.insert(args.begin(), "--loop");
-        const Ended run = LoadToTheEnd(args);
-        EXPECT_EQ(run.code, 3);
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, "Cannot open the log file " + nowhere + ": No such file or directory\n");
-        EXPECT_TRUE(line->Received().empty()) << "the port was touched";
-        EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));
+    struct Case {
+        std::string log;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {(dir_ / "no-such-folder" / "devices.jsonl").string(), "No such file or directory"},
+        {dir_.string(), "Is a directory"},
+    };
+    for (const Case& c : cases) {
+        for (const bool loop : {false, true}) {
+            SCOPED_TRACE(c.log + (loop ? " --loop" : " one device"));
+            auto loader = std::make_shared<sim::LoaderDevice>();
+            const auto line = LineFor(loader);
+            std::vector<std::string> args{"--port", line->Path(), "--log", c.log, file_};
+            if (loop) args.insert(args.begin(), "--loop");
+            const Ended run = LoadToTheEnd(args);
+            EXPECT_EQ(run.code, 3);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "Cannot open the log file " + c.log + ": " + c.reason + "\n");
+            EXPECT_TRUE(line->Received().empty()) << "the port was touched";
+        }
     }
+    EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));
 
     // Opened, but the line does not fit: the device is flashed, and the
     // success that cannot be logged becomes a file problem.
@@ -470,6 +493,53 @@ TEST_F(LoadProgram, LogThatCannotBeWrittenIsAFileProblem) {
     EXPECT_EQ(run.out, "Successful - 256 Bytes\n");
     EXPECT_EQ(run.err, "Cannot write the log file /dev/full: No space left on device\n");
     EXPECT_EQ(loader->Firmware(), Padded(firmware_));
+}
+
+// The disk full in the middle of a device's line, here a file-size limit a
+// few bytes past what the log holds: the device is flashed, the line that
+// does not fit is told and the run is a file problem, and the part of the
+// line that fitted stays torn in the file. Once there is room again, the next
+// run's line starts a line of its own and parses, and nothing before it has
+// changed.
+TEST_F(LoadProgram, LogLineAfterAFullDiskIsWholeAndOnItsOwn) {
+    const std::string log = (dir_ / "devices.jsonl").string();
+    const std::string earlier = "{\"earlier\":\"run\"}\n";
+    std::ofstream(log, std::ios::binary) << earlier;
+    constexpr std::size_t kFits = 20;
+
+    auto full = std::make_shared<sim::LoaderDevice>();
+    const auto fullLine = LineFor(full);
+    const std::vector<std::string> args{"--port", fullLine->Path(), "--quiet", "--log", log, file_};
+    std::optional<ChildProgram> load;
+    {
+        const FileSizeLimit limit(earlier.size() + kFits);
+        load.emplace(VELTRA_LOAD_PROGRAM, args);
+    }
+    EXPECT_EQ(load->Finish(kPatience), 3);
+    EXPECT_EQ(load->Output(), "Successful - 256 Bytes\n");
+    EXPECT_EQ(load->ErrorOutput(), "Cannot write the log file " + log + ": File too large\n");
+    EXPECT_EQ(full->Firmware(), Padded(firmware_));
+    const std::string torn = testing::FileText(log);
+    ASSERT_EQ(torn.size(), earlier.size() + kFits) << torn;
+    EXPECT_EQ(torn.rfind(earlier + "{\"time\":\"", 0), 0u) << torn;
+
+    auto next = std::make_shared<sim::LoaderDevice>();
+    const auto nextLine = LineFor(next);
+    const Ended run = LoadToTheEnd({"--port", nextLine->Path(), "--quiet", "--log", log, file_});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string text = testing::FileText(log);
+    ASSERT_EQ(text.rfind(torn, 0), 0u) << "the bytes before the line changed: " << text;
+    const std::string rest = text.substr(torn.size());
+    ASSERT_FALSE(rest.empty());
+    EXPECT_EQ(rest.front(), '\n') << "the line went on the torn one: " << text;
+    EXPECT_EQ(rest.back(), '\n') << text;
+    const nlohmann::json added = nlohmann::json::parse(rest, nullptr, false);
+    ASSERT_TRUE(added.is_object()) << "not one JSON object: " << rest;
+    testing::ExpectLineShape(added);
+    EXPECT_EQ(added.value("port", ""), nextLine->Path());
+    EXPECT_EQ(added.value("result", ""), "Successful - 256 Bytes");
+    EXPECT_EQ(next->Firmware(), Padded(firmware_));
 }
 
 // Each device's line is on the disk before the loop waits for the next one.

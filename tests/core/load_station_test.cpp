@@ -192,17 +192,26 @@ TEST_F(LoadStation, InterruptDuringDownloadsOnTwoPortsFinishesBothDevices) {
     EXPECT_EQ(Lines(load.Output()).back(), "All 2 ports, 2 devices: 2 succeeded, 0 failed");
 }
 
-// An adapter pulled out on one port ends that port's line only: the other
-// port's download goes on to its end, and its line waits on as before.
+// An adapter pulled out on one port holds up that port's line only: the other
+// port's download goes on to its end, and its line waits on as before, while
+// the lost port waits for its adapter to come back (here in vain).
 TEST_F(LoadStation, LostPortLeavesTheOtherPortsRunning) {
     const ByteString firmware = WriteFirmware(1500);
     auto pulledDevice = std::make_shared<sim::LoaderDevice>();
     testing::PullableLine pulled(pulledDevice, testing::BytesBeforeFrame(5));
+    // The pulled adapter's name goes with it, as a USB adapter's node does:
+    // the number of a pseudo-terminal that has gone is soon another's.
+    const std::string pulledName = (dir_ / ("ttyUSB-" + dir_.filename().string())).string();
+    fs::create_symlink(pulled.Path(), pulledName);
     auto device = std::make_shared<sim::LoaderDevice>();
     const auto line = LineFor(device, kPaced);
-    const std::vector<std::string> ports{pulled.Path(), line->Path()};
+    const std::vector<std::string> ports{pulledName, line->Path()};
 
     ChildProgram load(VELTRA_LOAD_PROGRAM, LoopArgs(ports, {file_}));
+    ASSERT_TRUE(load.WaitForOutput(ports[0] + ": Waiting for the next device\n", kPatience)) << load.Output();
+    fs::remove(pulledName);
+    ASSERT_TRUE(load.WaitForOutput(ports[0] + ": port gone, waiting up to 30 s for it to come back\n", kPatience))
+        << load.Output();
     ASSERT_TRUE(load.WaitForOutput(ports[1] + ": Waiting for device 1 to be taken off the line\n", kPatience))
         << load.Output();
     EXPECT_TRUE(pulled.Pulled());
@@ -212,13 +221,15 @@ TEST_F(LoadStation, LostPortLeavesTheOtherPortsRunning) {
     EXPECT_EQ(device->Firmware(), Padded(firmware));
     EXPECT_EQ(LinesOf(load.Output(), ports[0]),
               (std::vector<std::string>{"Waiting for the next device", "#1 Failed - 256 Bytes in S s",
+                                        "port gone, waiting up to 30 s for it to come back",
                                         "1 device: 0 succeeded, 1 failed"}));
     EXPECT_EQ(LinesOf(load.Output(), ports[1]),
               (std::vector<std::string>{"Waiting for the next device", "#1 Successful - 1536 Bytes in S s",
                                         "Waiting for device 1 to be taken off the line",
                                         "1 device: 1 succeeded, 0 failed"}));
     EXPECT_EQ(LinesOf(load.ErrorOutput(), ports[0]),
-              std::vector<std::string>{"The port " + ports[0] + " is gone (was the adapter unplugged?)"});
+              (std::vector<std::string>{"The port " + ports[0] + " is gone (was the adapter unplugged?)",
+                                        "Interrupted: the port " + ports[0] + " has not come back"}));
     EXPECT_EQ(LinesOf(load.ErrorOutput(), ports[1]), std::vector<std::string>{});
     // The pulled line went at its fifth frame, long before the paced one's end.
     const std::string out = load.Output();

@@ -58,6 +58,9 @@ TEST(LoadCommandLine, TakesTheOptionsInEitherForm) {
     EXPECT_EQ(ParseLoadCommand({"--rom", "--baud", "9600", "fw.bin"}).baud, 9600);
 
     EXPECT_EQ(plain.log, "");
+    EXPECT_EQ(plain.reconnect, 30s);
+    EXPECT_EQ(ParseLoadCommand({"--loop", "--reconnect", "0", "fw.bin"}).reconnect, 0s);
+    EXPECT_EQ(ParseLoadCommand({"--loop", "--reconnect=90", "fw.bin"}).reconnect, 90s);
     EXPECT_EQ(ParseLoadCommand({"--log", "run.jsonl", "--loop", "fw.bin"}).log, "run.jsonl");
     const LoadCommand romLog = ParseLoadCommand({"--rom", "--log=rom.jsonl", "fw.bin"});
     EXPECT_EQ(romLog.log, "rom.jsonl");
@@ -92,6 +95,10 @@ TEST(LoadCommandLine, RefusesWhatItCannotTakeNamingIt) {
         {{"--rom", "--baud", "14400", "a.bin"}, "--baud wants 9600, 19200, 38400, 57600 or 115200, not \"14400\""},
         {{"--rom", "--baud=", "a.bin"}, "--baud wants 9600, 19200, 38400, 57600 or 115200, not \"\""},
         {{"--rom", "--test-block"}, "--test-block and --rom cannot go together"},
+        {{"--reconnect", "5", "a.bin"}, "--reconnect goes with --loop only"},
+        {{"--loop", "--reconnect", "-1", "a.bin"}, "--reconnect wants whole seconds from 0 to 86400, not \"-1\""},
+        {{"--loop", "--reconnect=", "a.bin"}, "--reconnect wants whole seconds from 0 to 86400, not \"\""},
+        {{"--list", "--reconnect", "5"}, "--reconnect goes with --loop only"},
         {{"--log", "a.bin"}, "no FILE to load"},
         {{"--log=", "a.bin"}, "--log wants a file name, not \"\""},
         {{"--test-block", "--log", "run.jsonl"}, "--log is for loading a FILE, not with --test-block"},

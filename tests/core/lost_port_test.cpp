@@ -78,7 +78,8 @@ TEST_F(LostPort, DownloadEndsAtOnceWithTheBoxOfTheGonePortAndWhatTheDeviceTook) 
 }
 
 // veltra-load exits 4 for a lost port, whenever the loss comes; its lock file
-// (taken in the system's lock folder) is gone with it.
+// (taken in the system's lock folder) is gone with it. A line of devices told
+// not to wait for the port to come back ends at once as well.
 TEST_F(LostPort, TerminalLoaderExitsWithThePortProblem) {
     struct Case {
         const char* what;
@@ -89,10 +90,10 @@ TEST_F(LostPort, TerminalLoaderExitsWithThePortProblem) {
     };
     const Case cases[] = {
         {"in the middle of a download", {}, BytesBeforeFrame(5), {"--quiet"}, "Failed - 256 Bytes\n"},
-        {"in the middle of a download in the line of devices", {}, BytesBeforeFrame(5), {"--loop", "--quiet"},
+        {"in the middle of a download in the line of devices", {}, BytesBeforeFrame(5), {"--loop", "--reconnect", "0", "--quiet"},
          "#1 Failed - 256 Bytes in S s\n"
          "1 device: 0 succeeded, 1 failed\n"},
-        {"while the line of devices waits", {.handshakeAttempt = 1000}, 3, {"--loop", "--quiet"},
+        {"while the line of devices waits", {.handshakeAttempt = 1000}, 3, {"--loop", "--reconnect=0", "--quiet"},
          "0 devices: 0 succeeded, 0 failed\n"},
     };
     for (const Case& c : cases) {

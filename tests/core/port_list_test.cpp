@@ -13,6 +13,8 @@
 #include "serial/PortList.h"
 #include "serial/SerialPort.h"
 #include "support/FakeDeviceTree.h"
+#include "terminal/CommandLine.h"
+#include "terminal/Commands.h"
 
 namespace veltra {
 namespace {
@@ -135,6 +137,154 @@ TEST_F(PortList, AdapterNodesOutsideTheTreeAreListedWhenTheyAreDevices) {
     expected.push_back("ttyACM7 | " + Node("ttyACM7") + " | ");
     expected.push_back("ttyUSB3 | " + Node("ttyUSB3") + " | ");
     EXPECT_EQ(Rows(ListPorts(tree_)), expected);
+}
+
+// What the list tells of each adapter beyond its name, device and
+// description: "name | serial | USB path | by-id links | by-path links | mark".
+std::vector<std::string> AdapterRows(const std::vector<PortEntry>& ports) {
+    const auto joined = [](const std::vector<std::string>& paths) {
+        std::string text;
+        for (const std::string& path : paths) text += (text.empty() ? "" : ",") + path;
+        return text;
+    };
+    std::vector<std::string> rows;
+    for (std::size_t i = kFixedComPorts; i < ports.size(); ++i) {
+        const PortEntry& p = ports[i];
+        rows.push_back(p.name + " | " + p.usbSerial + " | " + p.usbPath + " | " + joined(p.byId) + " | " +
+                       joined(p.byPath) + " | " + (p.sharedSerial ? "shared" : ""));
+    }
+    return rows;
+}
+
+TEST_F(PortList, UsbAdaptersTellTheirSerialNumberUsbPathAndUdevLinks) {
+    SerialConverter({"ttyUSB0"}, "1-1.2", "FT232R USB UART", "A1B2C3D4");
+    SerialLink("by-id", "usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0", "ttyUSB0");
+    SerialLink("by-path", "pci-0000:00:14.0-usbv2-0:1.2:1.0-port0", "ttyUSB0");
+    SerialLink("by-path", "pci-0000:00:14.0-usb-0:1.2:1.0-port0", "ttyUSB0");
+    AcmAdapter("ttyACM0", "1-3", "Meter Link", "0042");
+    SerialLink("by-id", "usb-Meter_Link_0042-if00", "ttyACM0");
+    SerialConverter({"ttyUSB1"}, "1-1.3", "USB Serial", "");  // reports no serial number
+    EightTwoFiftyPort("ttyS12", 4);                            // no USB adapter behind it
+    SerialLink("by-id", "usb-FTDI_FT232R_USB_UART_GONE-if00-port0", "ttyUSB9");  // left behind by an unplugged one
+
+    const std::string byId = (dev() / "serial" / "by-id").string() + "/";
+    const std::string byPath = (dev() / "serial" / "by-path").string() + "/";
+    const std::vector<PortEntry> ports = ListPorts(tree_);
+    EXPECT_EQ(AdapterRows(ports),
+              (std::vector<std::string>{
+                  "ttyACM0 | 0042 | 1-3 | " + byId + "usb-Meter_Link_0042-if00 |  | ",
+                  "ttyS12 |  |  |  |  | ",
+                  "ttyUSB0 | A1B2C3D4 | 1-1.2 | " + byId + "usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0 | " + byPath +
+                      "pci-0000:00:14.0-usb-0:1.2:1.0-port0," + byPath + "pci-0000:00:14.0-usbv2-0:1.2:1.0-port0 | ",
+                  "ttyUSB1 |  | 1-1.3 |  |  | ",
+              }));
+
+    // The lines of --list: the three columns of old first, every column there
+    // when empty.
+    ASSERT_EQ(ports.size(), 13u);
+    EXPECT_EQ(terminal::PortListLine(ports[0]), "COM1:\t" + Node("ttyS0") + "\t\t\t\t\t\t\n");
+    EXPECT_EQ(terminal::PortListLine(ports[11]),
+              "ttyUSB0\t" + Node("ttyUSB0") + "\tFTDI FT232R USB UART (A1B2C3D4)\tA1B2C3D4\t1-1.2\t" + byId +
+                  "usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0\t" + byPath + "pci-0000:00:14.0-usb-0:1.2:1.0-port0 " +
+                  byPath + "pci-0000:00:14.0-usbv2-0:1.2:1.0-port0\t\n");
+}
+
+// Two fixtures' adapters that came back from a re-plug in the other order:
+// the kernel gave each the other's name, the adapter names still find them.
+TEST_F(PortList, AdapterNamesFindTheirAdapterUnderWhateverNameTheKernelGaveIt) {
+    SerialConverter({"ttyUSB0"}, "1-1.2", "FT232R USB UART", "FIXTURE-A");
+    SerialConverter({"ttyUSB1"}, "1-1.3", "FT232R USB UART", "FIXTURE-B");
+    AcmAdapter("ttyACM0", "2-4", "Meter Link", "0042");
+    SerialConverter({"ttyUSB2"}, "1-1.4", "USB Serial", "");
+
+    struct Case {
+        std::string name, before, after;  // the tty it stands for, before and after the re-plug; "" for none
+    };
+    const Case cases[] = {
+        {"usb:FIXTURE-A", "ttyUSB0", "ttyUSB1"},
+        {"usb:FIXTURE-B", "ttyUSB1", "ttyUSB0"},
+        {"usb-path:1-1.2", "ttyUSB0", "ttyUSB1"},
+        {"usb-path:1-1.3", "ttyUSB1", "ttyUSB0"},
+        {"usb:0042", "ttyACM0", "ttyACM0"},
+        {"usb-path:2-4", "ttyACM0", "ttyACM0"},
+        {"usb-path:1-1.4", "ttyUSB2", "ttyUSB2"},
+        {"usb:FIXTURE-C", "", ""},        // no adapter reports it
+        {"usb:FIXTURE", "", ""},          // a serial number is compared whole
+        {"usb:fixture-a", "", ""},        // and as the adapter reports it
+        {"usb-path:1-1", "", ""},         // the hub the adapters hang from
+        {"usb-path:1-1.2:1.0", "", ""},   // an interface of the adapter
+        {"usb:", "", ""},                 // never the adapter that reports no serial number
+        {"usb-path:", "", ""},
+        {"ttyUSB0", "", ""},              // no adapter name at all
+    };
+    const auto check = [&](const std::string& expected, const Case& c) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsAdapterName(c.name), c.name.rfind("usb", 0) == 0);
+        EXPECT_EQ(AdapterNode(c.name, tree_), expected.empty() ? "" : Node(expected));
+        std::vector<std::string> names;
+        for (const PortEntry& p : PortsOfAdapter(c.name, tree_)) names.push_back(p.name);
+        EXPECT_EQ(names, expected.empty() ? std::vector<std::string>{} : std::vector<std::string>{expected});
+    };
+    for (const Case& c : cases) check(c.before, c);
+
+    Unplug("ttyUSB0");
+    Unplug("ttyUSB1");
+    SerialConverter({"ttyUSB0"}, "1-1.3", "FT232R USB UART", "FIXTURE-B");
+    SerialConverter({"ttyUSB1"}, "1-1.2", "FT232R USB UART", "FIXTURE-A");
+    for (const Case& c : cases) check(c.after, c);
+}
+
+// Cheap clones often report one serial number between them. The list marks
+// them, and "usb:" is refused before anything is opened, naming them all; the
+// ports of one dual converter share a serial number without being clones.
+TEST_F(PortList, AdaptersSharingASerialNumberAreMarkedAndTheirSerialIsRefused) {
+    SerialConverter({"ttyUSB0"}, "1-1.2", "FT232R USB UART", "A50285BI");
+    SerialConverter({"ttyUSB1"}, "1-1.3", "FT232R USB UART", "A50285BI");
+    SerialConverter({"ttyUSB2", "ttyUSB3"}, "1-4", "Dual RS232-HS", "FT2232X");
+    SerialConverter({"ttyUSB4"}, "1-5", "FT232R USB UART", "UNIQUE");
+
+    std::vector<std::string> marked;
+    for (const PortEntry& entry : ListPorts(tree_)) {
+        const std::string line = terminal::PortListLine(entry);
+        const std::string last = line.substr(line.rfind('\t'));
+        EXPECT_EQ(last, entry.sharedSerial ? "\t" + std::string(terminal::kSharedSerialMark) + "\n" : "\t\n");
+        if (entry.sharedSerial) marked.push_back(entry.name);
+    }
+    EXPECT_EQ(marked, (std::vector<std::string>{"ttyUSB0", "ttyUSB1"}));
+    EXPECT_EQ(AdapterNode("usb:A50285BI", tree_), "") << "one of them is never guessed";
+    EXPECT_EQ(AdapterNode("usb-path:1-1.3", tree_), Node("ttyUSB1"));
+
+    const std::string clones = "adapters ttyUSB0 (" + Node("ttyUSB0") + " at USB 1-1.2) and ttyUSB1 (" +
+                               Node("ttyUSB1") + " at USB 1-1.3) report the same serial number A50285BI; name one by "
+                               "its USB path (usb-path:1-1.2)";
+    const std::string dual = "the adapter at USB 1-4 has several ports, ttyUSB2 (" + Node("ttyUSB2") +
+                             " at USB 1-4) and ttyUSB3 (" + Node("ttyUSB3") +
+                             " at USB 1-4); name one by its /dev/serial/by-id link";
+    struct Case {
+        std::vector<std::string> ports;
+        std::string refusal;  // empty: the ports pass
+    };
+    const Case cases[] = {
+        {{"usb:A50285BI"}, "--port usb:A50285BI: " + clones},
+        {{"usb:UNIQUE", "usb:A50285BI"}, "--port usb:A50285BI: " + clones},  // every port is looked at
+        {{"usb:FT2232X"}, "--port usb:FT2232X: " + dual},
+        {{"usb-path:1-4"}, "--port usb-path:1-4: " + dual},
+        {{"usb:"}, "--port usb: wants the adapter's serial number after usb:"},
+        {{"usb-path:"}, "--port usb-path: wants the adapter's USB path after usb-path: (1-1.2)"},
+        {{"usb-path:1-1.2", "usb-path:1-1.3", "usb:UNIQUE"}, ""},
+        {{"usb:NOT-PLUGGED-IN"}, ""},  // opens like a missing port
+        {{"ttyUSB0", "ttyUSB1", "/dev/ttyUSB0", "COM1:"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ports.back());
+        std::string refusal;
+        try {
+            terminal::RefuseUnclearAdapterNames(c.ports, tree_);
+        } catch (const terminal::UsageError& e) {
+            refusal = e.what();
+        }
+        EXPECT_EQ(refusal, c.refusal);
+    }
 }
 
 TEST(DeviceNode, PortNamesMapIntoTheDeviceFolderOnly) {

@@ -1,22 +1,26 @@
 #pragma once
-// A program of the build in a child process, its standard output and error
-// read through pipes while it runs, for the tests that drive the real
-// programs (veltra-sim, veltra-load). Every wait is bounded by a patience
-// that only proves something ends; the child is killed and reaped when the
-// object goes.
+// A program of the build in a child process, for the tests and the benches
+// that drive the real programs (veltra-sim, veltra-load): its standard input
+// /dev/null, its standard output and error read through pipes while it runs
+// (poll on the pipes, never past a patience or a deadline), and at its end its
+// exit status, its wall time from the spawn and the CPU time it used. The
+// tests bound every wait by a patience that only proves something ends; the
+// benches read the output line by line against deadlines. The child is killed
+// and reaped when the object goes.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <functional>
-#include <stdexcept>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 extern char** environ;
@@ -25,33 +29,50 @@ namespace veltra::testing {
 
 class ChildProgram {
 public:
+    using Clock = std::chrono::steady_clock;
     enum class Errors { Apart, WithOutput };  // standard error on a pipe of its own, or with the output
 
+    struct End {
+        int exitCode = -1;         // -1: ended by a signal, or killed at the deadline
+        double wallSeconds = 0;    // from the spawn to its end
+        double userSeconds = 0;    // CPU time of all its threads, in the program
+        double systemSeconds = 0;  // and in the kernel on its behalf
+        double CpuSeconds() const { return userSeconds + systemSeconds; }
+    };
+
+    // Throws std::system_error when there is no pipe or the program cannot start.
     ChildProgram(const std::string& program, const std::vector<std::string>& args, Errors errors = Errors::Apart) {
-        std::vector<std::string> copies = args;
-        std::string path = program;
-        std::vector<char*> argv{path.data()};
+        std::vector<std::string> copies{program};
+        copies.insert(copies.end(), args.begin(), args.end());
+        std::vector<char*> argv;
         for (std::string& a : copies) argv.push_back(a.data());
         argv.push_back(nullptr);
 
         int out[2];
         int err[2] = {-1, -1};
-        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error(std::strerror(errno));
-        if (errors == Errors::Apart && ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error(std::strerror(errno));
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+        streams_[0].fd = out[0];
+        if (errors == Errors::Apart && ::pipe2(err, O_CLOEXEC) != 0) {
+            const int error = errno;
+            ::close(out[1]);
+            CloseStreams();
+            throw std::system_error(error, std::generic_category(), "pipe");
+        }
+        streams_[1].fd = err[0];
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, errors == Errors::Apart ? err[1] : out[1], 2);
-        const int failed = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ);
+        spawned_ = Clock::now();
+        const int failed = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         if (err[1] >= 0) ::close(err[1]);
-        streams_[0].fd = out[0];
-        streams_[1].fd = err[0];
         if (failed != 0) {
             pid_ = -1;
-            throw std::runtime_error("cannot start " + program + ": " + std::strerror(failed));
+            CloseStreams();
+            throw std::system_error(failed, std::generic_category(), "cannot start " + program);
         }
     }
     ~ChildProgram() {
@@ -59,12 +80,14 @@ public:
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        for (const Stream& s : streams_) {
-            if (s.fd >= 0) ::close(s.fd);
-        }
+        CloseStreams();
     }
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
+
+    Clock::time_point SpawnedAt() const { return spawned_; }
+    // Its process id while it runs (for a look into /proc); -1 once reaped.
+    pid_t Pid() const { return pid_; }
 
     // Waits until the output holds `text` past what earlier waits found, and
     // moves past it; false when it did not come within the patience or the
@@ -92,33 +115,78 @@ public:
         return true;
     }
 
-    // Reads everything until the program ends; its exit status, or -1 when it
-    // did not end within the patience (it is killed then) or ended by a signal.
-    int Finish(std::chrono::milliseconds patience) {
-        const auto deadline = Clock::now() + patience;
+    // The next line of its output, without the '\n'; nothing once the
+    // deadline has passed or the output has ended. A last line that the
+    // program left unended comes when the output ends. Apart from the waits
+    // above: each keeps its own place in the output.
+    std::optional<std::string> NextLine(Clock::time_point deadline) {
+        const std::string& output = streams_[0].text;
+        for (;;) {
+            const std::size_t end = output.find('\n', lineStart_);
+            if (end != std::string::npos) return TakeLine(end, end + 1);
+            if (streams_[0].fd < 0) {
+                if (lineStart_ == output.size()) return std::nullopt;
+                return TakeLine(output.size(), output.size());
+            }
+            if (!ReadSome(deadline)) return std::nullopt;
+        }
+    }
+
+    // Reads everything until the program ends, then reaps it; when its output
+    // has not ended by the deadline it is killed.
+    End FinishBy(Clock::time_point deadline) {
         while (ReadSome(deadline)) {
         }
         const bool ended = Closed();
         if (!ended) ::kill(pid_, SIGKILL);
         int status = 0;
-        ::waitpid(pid_, &status, 0);
+        rusage usage{};
+        ::wait4(pid_, &status, 0, &usage);
+        End result;
+        result.wallSeconds = std::chrono::duration<double>(Clock::now() - spawned_).count();
         pid_ = -1;
-        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.exitCode = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.userSeconds = Seconds(usage.ru_utime);
+        result.systemSeconds = Seconds(usage.ru_stime);
+        return result;
     }
 
-    void Signal(int sig) const { ::kill(pid_, sig); }
+    // The same within a patience; its exit status alone, or -1 when it did
+    // not end within the patience (it is killed then) or ended by a signal.
+    int Finish(std::chrono::milliseconds patience) { return FinishBy(Clock::now() + patience).exitCode; }
 
+    void Signal(int sig) const {
+        if (pid_ > 0) ::kill(pid_, sig);
+    }
+
+    // Everything read so far; with Errors::WithOutput the output holds both.
     const std::string& Output() const { return streams_[0].text; }
     const std::string& ErrorOutput() const { return streams_[1].text; }
 
 private:
-    using Clock = std::chrono::steady_clock;
     struct Stream {
         int fd = -1;
         std::string text;
     };
 
+    static double Seconds(const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    }
+
     bool Closed() const { return streams_[0].fd < 0 && streams_[1].fd < 0; }
+
+    void CloseStreams() {
+        for (Stream& s : streams_) {
+            if (s.fd >= 0) ::close(s.fd);
+            s.fd = -1;
+        }
+    }
+
+    std::string TakeLine(std::size_t end, std::size_t next) {
+        std::string line = streams_[0].text.substr(lineStart_, end - lineStart_);
+        lineStart_ = next;
+        return line;
+    }
 
     // Takes what arrives on either pipe before the deadline; false once both
     // have closed or the deadline has passed.
@@ -144,8 +212,10 @@ private:
     }
 
     pid_t pid_ = -1;
+    Clock::time_point spawned_;
     Stream streams_[2];
-    std::size_t found_ = 0;
+    std::size_t found_ = 0;      // where WaitForOutput looks on from
+    std::size_t lineStart_ = 0;  // where NextLine's next line begins
 };
 
 }  // namespace veltra::testing

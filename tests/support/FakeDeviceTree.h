@@ -3,8 +3,10 @@
 // sysfs: each tty device is a folder under devices/, named in class/tty, with a
 // "device" link to the hardware device behind it; a driver that took that
 // device shows as its "driver" link; a USB adapter's maker, product and serial
-// number sit in the USB device's folder above it. Device nodes in dev/ are
-// empty files, or links to a real device.
+// number, bus number and device path sit in the USB device's folder above it
+// (devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.2 for port 2 of the hub on
+// port 1). Device nodes in dev/ are empty files, or links to a real device;
+// udev's links to them are relative links in dev/serial/by-id and by-path.
 #include <unistd.h>
 
 #include <filesystem>
@@ -56,11 +58,18 @@ public:
     }
 
     // A USB device (the level with manufacturer, product and serial) with one
-    // interface below it; returns the interface.
+    // interface below it; returns the interface. A folder named as the kernel
+    // names USB devices ("1-1.2") gets the bus number and device path it
+    // stands for.
     std::filesystem::path UsbDevice(const std::string& path, const std::string& manufacturer,
                                     const std::string& product, const std::string& serial,
                                     const std::string& interfaceDriver) {
         const std::filesystem::path usb = Device(path, "usb");
+        const std::string kernelName = usb.filename().string();
+        if (const std::size_t dash = kernelName.find('-'); dash != std::string::npos) {
+            Write(usb / "busnum", kernelName.substr(0, dash) + "\n");
+            Write(usb / "devpath", kernelName.substr(dash + 1) + "\n");
+        }
         if (!manufacturer.empty()) Write(usb / "manufacturer", manufacturer + "\n");
         if (!product.empty()) Write(usb / "product", product + "\n");
         if (!serial.empty()) Write(usb / "serial", serial + "\n");
@@ -87,17 +96,77 @@ public:
         Write(dev() / name, "");
     }
 
-    // A CDC-ACM adapter plugged in at USB port `usbPort` (the tty hangs straight
+    // The folder of the USB device at `usbPath` ("1-1.2") below the host
+    // controller, through the hubs it hangs from: usb1/1-1/1-1.2.
+    static std::string UsbFolder(const std::string& usbPath) {
+        const std::size_t dash = usbPath.find('-');
+        // Appended piece by piece: GCC 12 at -O3 takes "/" + a string here
+        // for overlapping copies (-Wrestrict).
+        std::string folder = "pci0000:00/0000:00:14.0/usb";
+        folder.append(usbPath, 0, dash);
+        for (std::size_t dot = usbPath.find('.', dash); dot != std::string::npos; dot = usbPath.find('.', dot + 1)) {
+            folder += '/';
+            folder.append(usbPath, 0, dot);
+        }
+        folder += '/';
+        folder += usbPath;
+        return folder;
+    }
+
+    // A CDC-ACM adapter plugged in at `usbPath` ("1-3"; the tty hangs straight
     // off the interface), its node an empty file or, when `node` is given, a
     // link to that real device.
-    void AcmAdapter(const std::string& name, const std::string& usbPort, const std::string& product,
+    void AcmAdapter(const std::string& name, const std::string& usbPath, const std::string& product,
                     const std::string& serial, const std::string& node = {}) {
-        Tty(name, UsbDevice("pci0000:00/0000:00:14.0/usb1/" + usbPort, "", product, serial, "cdc_acm"));
+        Tty(name, UsbDevice(UsbFolder(usbPath), "", product, serial, "cdc_acm"));
         if (node.empty()) {
             Write(dev() / name, "");
         } else {
             std::filesystem::create_symlink(node, dev() / name);
         }
+    }
+
+    // A USB serial converter (FTDI, CP210x, ...) plugged in at `usbPath`: the
+    // tty hangs off the converter's port device below the interface, two
+    // levels under the USB device. Further names are further ports of one
+    // converter (a dual FT2232), each on an interface of its own.
+    void SerialConverter(const std::vector<std::string>& names, const std::string& usbPath, const std::string& product,
+                         const std::string& serial) {
+        const std::filesystem::path first = UsbDevice(UsbFolder(usbPath), "FTDI", product, serial, "ftdi_sio");
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::filesystem::path usbInterface = first.parent_path() / (usbPath + ":1." + std::to_string(i));
+            std::filesystem::create_directories(usbInterface);
+            const std::filesystem::path port = usbInterface / names[i];
+            Tty(names[i], Device(port.lexically_relative(sys() / "devices").string(), "ftdi_sio"));
+            Write(dev() / names[i], "");
+        }
+    }
+
+    // udev's link dev/serial/<kind>/<link> to the node `name`, relative as
+    // udev makes it.
+    void SerialLink(const std::string& kind, const std::string& link, const std::string& name) {
+        std::filesystem::create_directories(dev() / "serial" / kind);
+        std::filesystem::create_symlink("../../" + name, dev() / "serial" / kind / link);
+    }
+
+    // The adapter behind `name` pulled out: its USB device goes from the
+    // tree, its node and udev's links to it from dev/.
+    void Unplug(const std::string& name) {
+        namespace fs = std::filesystem;
+        const fs::path entry = sys() / "class" / "tty" / name;
+        fs::path usb = fs::canonical(entry / "device");
+        while (!fs::exists(usb / "busnum") && usb != sys()) usb = usb.parent_path();
+        fs::remove_all(usb);
+        fs::remove(entry);
+        fs::remove(dev() / name);
+        std::vector<fs::path> links;
+        for (const char* kind : {"by-id", "by-path"}) {
+            std::error_code none;
+            for (const auto& link : fs::directory_iterator(dev() / "serial" / kind, none)) {
+                if (fs::read_symlink(link.path()).filename() == name) links.push_back(link.path());
+            }
+        }
+        for (const fs::path& link : links) fs::remove(link);
     }
 
     std::vector<std::string> ComRows() const {

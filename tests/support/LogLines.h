@@ -1,7 +1,7 @@
 #pragma once
-// What a test needs to check the file of veltra-load --log: its lines parsed
-// one by one, and the SHA-256 of the bytes a run should have sent, computed
-// here with libcrypto rather than through the program's code.
+// What a test needs to check the file of veltra-load --log: its bytes, its
+// lines parsed one by one, and the SHA-256 of the bytes a run should have
+// sent, computed here with libcrypto rather than through the program's code.
 #include <openssl/sha.h>
 
 #include <gtest/gtest.h>
@@ -17,13 +17,18 @@
 
 namespace veltra::testing {
 
-// Every line of the log, each parsed on its own; a line that is no JSON
-// object fails the test.
-inline std::vector<nlohmann::json> LogLines(const std::string& path) {
+// The file's bytes, all of them.
+inline std::string FileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream whole;
     whole << in.rdbuf();
-    const std::string text = whole.str();
+    return whole.str();
+}
+
+// Every line of the log, each parsed on its own; a line that is no JSON
+// object fails the test.
+inline std::vector<nlohmann::json> LogLines(const std::string& path) {
+    const std::string text = FileText(path);
     EXPECT_TRUE(text.empty() || text.back() == '\n') << "the last line is unfinished: " << text;
     std::vector<nlohmann::json> lines;
     std::istringstream lineStream(text);
