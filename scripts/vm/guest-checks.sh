@@ -187,6 +187,59 @@ check_pull() {
   plug_back || result "the adapter comes back after a pull" "no /dev/ttyUSB0 after plugging it in again"
 }
 
+# ---- the log on a full disk ----------------------------------------------------
+# A tmpfs of two pages: the log's earlier line fills most of one, a filler the
+# other, so the next record is written only in part before ENOSPC. The device
+# is flashed all the same, the run ends with exit 3; once the filler is gone,
+# the next record starts a line of its own and parses.
+check_full_disk() {
+  local name="a full disk: the device flashed, exit 3, the next record whole once there is space again"
+  local problem="" fw disk=/tmp/full log=/tmp/full/devices.jsonl earlier lines
+  mkdir -p "$disk"
+  if ! mount -t tmpfs -o size=8k,mode=0755 full "$disk"; then
+    result "$name" "cannot mount a small tmpfs"
+    return
+  fi
+  earlier="{\"earlier\":\"$(head -c 3900 /dev/zero | tr '\0' x)\"}"
+  echo "$earlier" >"$log"
+  head -c 4096 /dev/zero >"$disk/filler" 2>/dev/null
+  fw=$(firmware 1000)
+  serve com2 --save "$out/full.bin" || { result "$name" "the host did not serve: $reply"; umount "$disk"; return; }
+  run_load full --port COM2: --log "$log" "$fw"
+  ask stop com2
+  if ((rc != 3)); then
+    problem="exit $rc, not 3: $(said /tmp/full.out) / $(said /tmp/full.err)"
+  elif [[ $(last_line /tmp/full.out) != "Successful - 1024 Bytes" ]]; then
+    problem="the device was not flashed: $(said /tmp/full.out)"
+  elif ! grep -qF "Cannot write the log file $log: No space left on device" /tmp/full.err; then
+    problem="standard error does not say the record was not written: $(said /tmp/full.err)"
+  elif [[ $(tail -c 1 "$log" | od -An -c | tr -d ' ') == '\n' ]]; then
+    problem="the record was not torn by the full disk; the check proves nothing"
+  else
+    problem=$(saved_problem "$out/full.bin" 1000 "$fw")
+  fi
+  if [[ -z $problem ]]; then
+    rm -f "$disk/filler"
+    serve com2 || problem="the host did not serve: $reply"
+    [[ -n $problem ]] || run_load full --port COM2: --log "$log" "$fw"
+    ask stop com2
+    lines=$(wc -l <"$log")
+    if [[ -n $problem ]]; then
+      :
+    elif ((rc != 0)); then
+      problem="the run with space again: exit $rc: $(said /tmp/full.err)"
+    elif [[ $(head -n 1 "$log") != "$earlier" ]]; then
+      problem="the earlier line changed"
+    elif ((lines != 3)); then
+      problem="$lines lines, not the earlier one, the torn one and the whole one"
+    elif [[ $(tail -n 1 "$log") != '{"time":'*'"result":"Successful - 1024 Bytes"'*'"exit":0}' ]]; then
+      problem="the last line is not a whole record: $(tail -n 1 "$log" | cut -c1-200)"
+    fi
+  fi
+  umount "$disk"
+  result "$name" "$problem"
+}
+
 # ---- the adapter that comes back -----------------------------------------------
 # veltra-load --loop on the adapter named by its USB serial number; the adapter
 # is pulled at block frame 20 of device 1 and plugged back two seconds later.
@@ -526,6 +579,7 @@ check_console_refused
 check_empty_slot
 check_foreign_lock
 check_wake_once
+check_full_disk
 for row in "${two_lines[@]}"; do check_two_lines "$row"; done
 for row in "${pulls[@]}"; do check_pull "$row"; done
 check_download "download through ttyUSB0 after the adapter came back|usb|ttyUSB0|--pace --save $out/again.bin||2000|0|Successful - 2048 Bytes"
