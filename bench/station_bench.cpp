@@ -19,11 +19,15 @@
 #include <vector>
 
 #include "DownloadBench.h"
+#include "Figures.h"
 #include "sim/LoaderDevice.h"
 #include "sim/SimDevice.h"
 #include "support/ChildProgram.h"
 
 namespace {
+
+using veltra::bench::Figures;
+using veltra::bench::Of;
 
 using veltra::testing::ChildProgram;
 using Clock = ChildProgram::Clock;
@@ -120,16 +124,6 @@ Run FlashOneDevicePerPort(std::size_t ports, const Firmware& firmware) {
     if (load.Output().find(summary) == std::string::npos) run.problems.push_back("no \"" + summary + "\"");
     if (!run.problems.empty()) run.problems.push_back("its output:\n" + load.Output());
     return run;
-}
-
-struct Figures {
-    double min = 0;
-    double median = 0;
-};
-
-Figures Of(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return {values.front(), values[values.size() / 2]};
 }
 
 bool Report(const char* what, const Run& run) {

@@ -80,7 +80,7 @@ for attempt in 1 2 3 4; do
   rm -f "$vm"/out/*
   status=0
   "$python" scripts/vm/host.py --kernel "$vmlinuz" --initrd "$initrd" --repo "$repo" --run "$run" \
-    --sim "$repo/build/debug/sim/veltra-sim" --out "$repo/$vm/out" --log "$repo/$vm/console.log" --timeout 240 ||
+    --sim "$repo/build/debug/sim/veltra-sim" --out "$repo/$vm/out" --log "$repo/$vm/console.log" --timeout 480 ||
     status=$?
   if ((status != 3)); then exit "$status"; fi
   cp "$vm/console.log" "$vm/console-qemu-crashed-$attempt.log"

@@ -45,12 +45,23 @@ const char* const kSimUsage =
     "  --corrupt-write-at ADDR\n"
     "                          acknowledge the record written at ADDR but store its\n"
     "                          first byte inverted, for a read-back to find (ROM only)\n"
+    "  --chip-id HEX           the chip's unique ID, 1 to 256 bytes in hex digits;\n"
+    "                          no erase or write changes it (ROM only; default\n"
+    "                          001700420956543438333035)\n"
+    "  --chip-id-at ADDR       where Read Memory finds the ID (ROM only; default\n"
+    "                          0x48CD)\n"
+    "  --protected             read-out protection: Read Memory is refused at its\n"
+    "                          command; Get, erase and writes go on (ROM only)\n"
+    "  --calibration           the EEPROM holds calibration at 0x04000..0x043FF, a\n"
+    "                          fixed pattern free of 0x5A, 0x00 and 0xFF, until an\n"
+    "                          erase clears it (ROM only)\n"
     "  --pace                  play the line timing at the speed the program set\n"
     "                          (with --attach at 19200 baud: the far end's speed\n"
     "                          cannot be seen there)\n"
     "  --save FILE             at the end write what was loaded: the data of the\n"
     "                          accepted blocks (whole blocks, the last one padded),\n"
-    "                          or with --rom the memory 0x04000..0x27FFF, or with\n"
+    "                          or with --rom the memory 0x04000..0x27FFF (the chip\n"
+    "                          ID and the EEPROM included), or with\n"
     "                          --echo every byte received\n"
     "  --help                  this text\n"
     "\n"
@@ -97,6 +108,23 @@ std::uint32_t Address(const std::string& option, const char* text) {
     return value;
 }
 
+// Two hex digits a byte, nothing else.
+ByteString HexBytes(const std::string& option, const char* text) {
+    const std::string_view digits(text);
+    const auto refused = [&] {
+        return std::invalid_argument(option + " wants 1 to 256 bytes in hex digits, two a byte, not \"" + text + "\"");
+    };
+    if (digits.empty() || digits.size() % 2 != 0 || digits.size() > 2 * 256) throw refused();
+    ByteString bytes;
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        std::uint8_t value = 0;
+        const auto [stop, error] = std::from_chars(digits.data() + i, digits.data() + i + 2, value, 16);
+        if (error != std::errc{} || stop != digits.data() + i + 2) throw refused();
+        AppendByte(bytes, value);
+    }
+    return bytes;
+}
+
 }  // namespace
 
 SimCommand ParseSimCommand(int argc, const char* const* argv) {
@@ -109,6 +137,7 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
     std::string romOption;  // the last option given that only the ROM bootloader plays
     bool portGiven = false;
     bool handshakeGiven = false;
+    std::string chipIdAt;  // as given, for the message when the ID does not fit there
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const auto value = [&]() -> const char* {
@@ -163,6 +192,19 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
         } else if (option == "--corrupt-write-at") {
             command.romOptions.corruptWriteAt = Address(option, value());
             romOption = option;
+        } else if (option == "--chip-id") {
+            command.romOptions.chipId = HexBytes(option, value());
+            romOption = option;
+        } else if (option == "--chip-id-at") {
+            chipIdAt = value();
+            command.romOptions.chipIdAt = Address(option, chipIdAt.c_str());
+            romOption = option;
+        } else if (option == "--protected") {
+            command.romOptions.readProtected = true;
+            romOption = option;
+        } else if (option == "--calibration") {
+            command.romOptions.calibration = RomBootloaderDevice::CalibrationPattern();
+            romOption = option;
         } else if (option == "--pace") {
             command.device.paceLine = true;
         } else if (option == "--save") {
@@ -181,6 +223,12 @@ SimCommand ParseSimCommand(int argc, const char* const* argv) {
     if (command.echo && handshakeGiven) throw std::invalid_argument("--handshake-attempt is for the loaders, not with --echo");
     if (command.rom && loaderOnly) throw std::invalid_argument(loaderOption + " is for the device's loader, not with --rom");
     if (!command.rom && !romOption.empty()) throw std::invalid_argument(romOption + " is for the ROM bootloader: give --rom too");
+    const RomOptions& rom = command.romOptions;
+    using Rom = RomBootloaderDevice;
+    if (rom.chipIdAt < Rom::kMemoryStart || rom.chipIdAt > Rom::kMemoryEnd - rom.chipId.size()) {
+        throw std::invalid_argument("--chip-id-at " + chipIdAt + " leaves no room for the chip ID's " +
+                                    std::to_string(rom.chipId.size()) + " bytes inside 0x04000..0x27FFF");
+    }
     // The program sets the speed on a pty of the device's own; an attached
     // line's far end is set where nobody here can see it.
     if (command.device.paceLine) command.device.baud = command.attach.empty() ? 0 : 19200;

@@ -1,6 +1,7 @@
 #include "sim/RomBootloaderDevice.h"
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -14,6 +15,7 @@ constexpr std::uint8_t kErase = 0x43;
 constexpr std::uint8_t kWriteMemory = 0x31;
 constexpr std::uint8_t kGo = 0x21;
 constexpr std::uint8_t kReadMemory = 0x11;
+constexpr std::uint8_t kGet = 0x00;
 
 std::uint8_t Xor(const ByteString& bytes, std::size_t from, std::size_t to) {
     std::uint8_t x = 0;
@@ -47,8 +49,34 @@ void Add(Reply& reply, const ByteString& bytes, std::chrono::milliseconds pause)
 
 }  // namespace
 
+ByteString DefaultChipId() {
+    // x 23, y 66, wafer 9, lot "VT48305"
+    return ByteString("\x00\x17\x00\x42\x09" "VT48305", 12);
+}
+
+ByteString RomBootloaderDevice::CalibrationPattern() {
+    ByteString pattern;
+    for (std::uint32_t i = 0; i < kCalibrationEnd - kCalibrationStart; ++i) {
+        auto b = static_cast<std::uint8_t>(i * 29 + i / 256 + 0x11);
+        if (b == kFactoryByte || b == 0x00 || b == 0xFF) b = static_cast<std::uint8_t>(b ^ 0x81);
+        AppendByte(pattern, b);
+    }
+    return pattern;
+}
+
 RomBootloaderDevice::RomBootloaderDevice(RomOptions options)
-    : options_(std::move(options)), memory_(kMemoryEnd - kMemoryStart, kFactoryByte) {}
+    : options_(std::move(options)), memory_(kMemoryEnd - kMemoryStart, kFactoryByte) {
+    const std::size_t idLength = options_.chipId.size();
+    if (idLength == 0 || idLength > 256 || options_.chipIdAt < kMemoryStart ||
+        options_.chipIdAt > kMemoryEnd - idLength) {
+        throw std::invalid_argument("the chip ID must be 1 to 256 bytes inside the modelled memory 0x04000..0x27FFF");
+    }
+    if (options_.calibration.size() > kCalibrationEnd - kCalibrationStart) {
+        throw std::invalid_argument("the calibration must fit 0x04000..0x043FF");
+    }
+    std::copy(options_.calibration.begin(), options_.calibration.end(), memory_.begin());
+    PutChipId();
+}
 
 ByteString RomBootloaderDevice::Memory(std::uint32_t address, std::size_t length) const {
     if (address < kMemoryStart || address > kMemoryEnd || length > kMemoryEnd - address) {
@@ -160,8 +188,12 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeCommand(const ByteString& f
             stage_ = Stage::WriteAddress;
             return Note(RomFrame::Kind::Command, frame, ++writeCommands_ != options_.refuseWriteCommand);
         case kReadMemory:
+            // A protected part hands nothing out, and says so at once.
+            if (options_.readProtected) return Note(RomFrame::Kind::Command, frame, false, true);
             stage_ = Stage::ReadAddress;
             return Note(RomFrame::Kind::Command, frame, true);
+        case kGet:
+            return TakeGet(frame);
         case kGo:
             stage_ = Stage::AfterGo;  // the jump waits for an address that never comes
             goReceived_ = true;
@@ -171,11 +203,24 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeCommand(const ByteString& f
     }
 }
 
+// Acknowledged, then in the same breath: how many bytes follow less one, the
+// version, the command codes, and a closing acknowledgement.
+RomBootloaderDevice::Answer RomBootloaderDevice::TakeGet(const ByteString& frame) {
+    Answer answer = Note(RomFrame::Kind::Command, frame, true);
+    AppendByte(answer.bytes, static_cast<std::uint8_t>(std::size(kCommands)));
+    AppendByte(answer.bytes, kVersion);
+    for (std::uint8_t code : kCommands) AppendByte(answer.bytes, code);
+    AppendByte(answer.bytes, kAck);
+    return answer;
+}
+
 RomBootloaderDevice::Answer RomBootloaderDevice::TakeEraseParameter(const ByteString& frame) {
     if (options_.refuseEraseParameter) return Note(RomFrame::Kind::EraseParameter, frame, false, true);
     if (frame == ByteString("\xFF\x00", 2)) {
+        // The whole chip: the data EEPROM goes with the program and the options.
         Fill(kProgramStart, kMemoryEnd, 0x00);
         Fill(kOptionStart, kOptionEnd, 0x00);
+        Fill(kEepromStart, kEepromEnd, 0x00);
         ++globalErases_;
     } else if (frame == ByteString("\xEE\x11", 2)) {
         Fill(kEepromStart, kEepromEnd, 0x00);
@@ -202,7 +247,8 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeData(const ByteString& fram
     const std::size_t length = frame.size() - 2;
     const bool good = Xor(frame, 0, frame.size() - 1) == ByteAt(frame, frame.size() - 1) &&
                       length <= kMemoryEnd - writeAddress_;
-    if (!good || dataFrames_ == options_.refuseDataFrame || writeAddress_ == options_.refuseWriteAt) {
+    if (!good || dataFrames_ == options_.refuseDataFrame || writeAddress_ == options_.refuseWriteAt ||
+        ReachesChipId(writeAddress_, length)) {
         return Note(RomFrame::Kind::Data, frame, false, true);
     }
     const auto at = memory_.begin() + (writeAddress_ - kMemoryStart);
@@ -234,6 +280,17 @@ RomBootloaderDevice::Answer RomBootloaderDevice::TakeReadCount(const ByteString&
 
 void RomBootloaderDevice::Fill(std::uint32_t from, std::uint32_t to, std::uint8_t value) {
     std::fill(memory_.begin() + (from - kMemoryStart), memory_.begin() + (to - kMemoryStart), value);
+    PutChipId();
+}
+
+// The ID sits in ROM, where nothing can be programmed: a data frame that
+// reaches into it is refused whole.
+bool RomBootloaderDevice::ReachesChipId(std::uint32_t address, std::size_t length) const {
+    return address < options_.chipIdAt + options_.chipId.size() && options_.chipIdAt < address + length;
+}
+
+void RomBootloaderDevice::PutChipId() {
+    std::copy(options_.chipId.begin(), options_.chipId.end(), memory_.begin() + (options_.chipIdAt - kMemoryStart));
 }
 
 }  // namespace veltra::sim

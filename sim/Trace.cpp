@@ -24,6 +24,7 @@ std::string HexWord(std::uint32_t value) {
 std::string CommandName(const ByteString& frame) {
     if ((ByteAt(frame, 0) ^ ByteAt(frame, 1)) != 0xFF) return "bad complement";
     switch (ByteAt(frame, 0)) {
+        case 0x00: return "Get";
         case 0x43: return "Erase Memory";
         case 0x31: return "Write Memory";
         case 0x21: return "Go";

@@ -240,6 +240,111 @@ check_full_disk() {
   result "$name" "$problem"
 }
 
+# ---- through the ROM bootloader --------------------------------------------------
+# rom_image FILE: an image of the ROM run: header (option bytes 19..22 at
+# 0x4803..0x4809), 160 records not written, then a program area of 20 records
+# beginning with the marker '#'.
+rom_image() {
+  head -c $((64 + 128 * 160 + 128 * 20)) /dev/urandom >"$1"
+  printf '#' | dd of="$1" bs=1 seek=$((64 + 128 * 160)) conv=notrunc status=none
+}
+
+# rom_memory_problem SAVED IMAGE: what differs between the memory the simulator
+# saved (from 0x4000) and what the run writes: the option bytes and the
+# program area. Prints nothing when they agree.
+rom_memory_problem() {
+  local saved=$1 image=$2 program=$((128 * 20))
+  if ! cmp -s <(dd if="$saved" bs=1 skip=$((0x9000 - 0x4000)) count=$program status=none) \
+    <(dd if="$image" bs=1 skip=$((64 + 128 * 160)) count=$program status=none); then
+    echo "the program area differs from the image's"
+  elif [[ $(od -An -tx1 -j $((0x4803 - 0x4000)) -N 7 "$saved" | awk '{print $1 $3 $5 $7}') != \
+    "$(od -An -tx1 -j 19 -N 4 "$image" | tr -d ' \n')" ]]; then
+    echo "the option bytes differ from the header's"
+  fi
+}
+
+# name | line | port | baud
+roms=(
+  "--rom --verify over COM2: at 19200|com2|COM2:|19200"
+  "--rom --verify over ttyUSB0 at 115200|usb|ttyUSB0|115200"
+)
+check_rom() {
+  local name line port baud problem="" image=/tmp/rom.bin
+  IFS='|' read -r name line port baud <<<"$1"
+  rom_image "$image"
+  serve "$line" --rom --pace --program-ms 3 --save "$out/rom-$line.bin" || { result "$name" "the host did not serve: $reply"; return; }
+  run_load rom --rom --verify --baud "$baud" --port "$port" "$image"
+  ask stop "$line"
+  if ((rc != 0)); then
+    problem="exit $rc: $(said /tmp/rom.out) / $(said /tmp/rom.err)"
+  elif [[ $(last_line /tmp/rom.out) != "-----Succefull------" ]]; then
+    problem="ends '$(last_line /tmp/rom.out)'"
+  else
+    problem=$(rom_memory_problem "$out/rom-$line.bin" "$image")
+  fi
+  result "$name" "$problem"
+}
+
+# The adapter pulled at the fifth record: exit 4, and the board never gets Go.
+check_rom_pull() {
+  local name="adapter pulled in the middle of --rom: exit 4, no Go sent" problem="" image=/tmp/rom.bin ended
+  rom_image "$image"
+  serve usb --rom --pace --program-ms 3 && ask pull-at usb 5 || { result "$name" "the host did not serve: $reply"; return; }
+  run_load rompull --rom --baud 115200 --port ttyUSB0 "$image"
+  ask stop usb
+  ended=$reply
+  if ((rc != 4)); then
+    problem="exit $rc, not 4: $(said /tmp/rompull.out) / $(said /tmp/rompull.err)"
+  elif ! grep -qF "$gone" /tmp/rompull.err; then
+    problem="standard error does not say the port is gone: $(said /tmp/rompull.err)"
+  elif [[ $ended == *"Go received"* ]]; then
+    problem="the board got Go: $ended"
+  elif [[ -e $lock ]]; then
+    problem="the lock file $lock was left behind"
+  fi
+  result "$name" "$problem"
+  plug_back || result "the adapter comes back after a pull" "no /dev/ttyUSB0 after plugging it in again"
+}
+
+# Two blank boards one after the other on the FTDI adapter, each with its
+# chip ID in its device line and log line.
+check_rom_line() {
+  local name="--loop --rom --chip-id: two boards one after the other on ttyUSB0" problem="" image=/tmp/rom.bin pid
+  local id1=0a0b0c0d0e0f101112131401 id2=0a0b0c0d0e0f101112131402
+  rom_image "$image"
+  rm -f /tmp/roml.jsonl
+  serve usb --rom --chip-id "$id1" || { result "$name" "the host did not serve: $reply"; return; }
+  timeout --foreground -s KILL 120 "$load" --rom --loop --baud 115200 --port ttyUSB0 --chip-id 0x48CD:12 \
+    --log /tmp/roml.jsonl "$image" >/tmp/roml.out 2>/tmp/roml.err &
+  pid=$!
+  wait_for 'grep -q "^#1 " /tmp/roml.out' 60 || problem="board 1 was not flashed: $(said /tmp/roml.out) / $(said /tmp/roml.err)"
+  if [[ -z $problem ]]; then
+    ask stop usb
+    serve usb --rom --chip-id "$id2" || problem="the host did not serve: $reply"
+  fi
+  if [[ -z $problem ]] && ! wait_for 'grep -q "^#2 " /tmp/roml.out' 60; then
+    problem="board 2 was not flashed: $(said /tmp/roml.out) / $(said /tmp/roml.err)"
+  fi
+  kill -INT "$pid"
+  wait "$pid"
+  rc=$?
+  ask stop usb
+  if [[ -n $problem ]]; then
+    :
+  elif ((rc != 0)); then
+    problem="exit $rc: $(said /tmp/roml.out) / $(said /tmp/roml.err)"
+  elif ! grep -qx "#1 -----Succefull------ in [0-9.]* s, chip ID $id1" /tmp/roml.out ||
+    ! grep -qx "#2 -----Succefull------ in [0-9.]* s, chip ID $id2" /tmp/roml.out; then
+    problem="the device lines do not name both chips: $(said /tmp/roml.out)"
+  elif [[ $(last_line /tmp/roml.out) != "2 devices: 2 succeeded, 0 failed" ]]; then
+    problem="the summary is '$(last_line /tmp/roml.out)'"
+  elif [[ $(json_field "$(sed -n 1p /tmp/roml.jsonl)" chip_id) != "\"$id1\"" ||
+    $(json_field "$(sed -n 2p /tmp/roml.jsonl)" chip_id) != "\"$id2\"" ]]; then
+    problem="the log's chip IDs are not both boards': $(cut -c1-300 /tmp/roml.jsonl | tr '\n' ' ')"
+  fi
+  result "$name" "$problem"
+}
+
 # ---- the adapter that comes back -----------------------------------------------
 # veltra-load --loop on the adapter named by its USB serial number; the adapter
 # is pulled at block frame 20 of device 1 and plugged back two seconds later.
@@ -583,6 +688,9 @@ check_full_disk
 for row in "${two_lines[@]}"; do check_two_lines "$row"; done
 for row in "${pulls[@]}"; do check_pull "$row"; done
 check_download "download through ttyUSB0 after the adapter came back|usb|ttyUSB0|--pace --save $out/again.bin||2000|0|Successful - 2048 Bytes"
+for row in "${roms[@]}"; do check_rom "$row"; done
+check_rom_line
+check_rom_pull
 check_reconnect ""
 
 # What the drivers do, for whoever reads the log (no checks).

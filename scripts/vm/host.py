@@ -6,9 +6,11 @@ The guest asks by printing a line on its console:
 
     @@vm SEQ serve LINE OPTION...   (re)start veltra-sim --attach on LINE's pty
     @@vm SEQ stop LINE              end LINE's simulator; answers its last line
-    @@vm SEQ frames LINE            the block frames LINE's simulator has seen,
-                                    and how many of them it accepted ("N M")
-    @@vm SEQ pull-at LINE N         pull the adapter when block frame N arrives
+    @@vm SEQ frames LINE            the block frames (or ROM records) LINE's
+                                    simulator has seen, and how many of them
+                                    it accepted ("N M")
+    @@vm SEQ pull-at LINE N         pull the adapter when block frame (or ROM
+                                    record) N arrives
     @@vm SEQ pull LINE              pull the adapter now
     @@vm SEQ plug LINE              plug it in again
     @@vm SEQ plug-spare             plug in a second adapter (no device behind it)
@@ -50,6 +52,8 @@ def device_option(properties):
     return ",".join([properties["driver"]] + [f"{k}={v}" for k, v in properties.items() if k != "driver"])
 MARKER = re.compile(r"@@(vm|res|fact|end)\b ?(.*)")
 FRAME = re.compile(r"^block\s+(\d+) marker [0-9A-F]{2} (\w+)")
+# A record the simulated ROM bootloader takes counts as a frame too.
+ROM_RECORD = re.compile(r"^(ACK|NACK)\s+data\s+128 bytes at ")
 
 
 class Failure(Exception):
@@ -156,6 +160,9 @@ class Sim:
             if m:
                 self.frames = max(self.frames, int(m.group(1)))
                 self.accepted += m.group(2) == "accepted"
+            elif ROM_RECORD.match(line):
+                self.frames += 1
+                self.accepted += line.startswith("ACK")
         self.lines += new
         return new
 

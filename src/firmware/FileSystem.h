@@ -98,6 +98,16 @@ private:
 // name: at every moment `to` names the old file or the new one.
 bool MoveOver(const std::string& from, const std::string& to, std::string& reason);
 
+// Gives the file `from` the name `to` only when no file has that name yet:
+// a name taken gives NameTaken, with both files left as they were.
+enum class Placing { Placed, NameTaken, Failed };
+Placing MoveToFreeName(const std::string& from, const std::string& to, std::string& reason);
+
+// Returns once the folder's entries (a name just given to a file) are on the
+// disk: a file synced and renamed may otherwise lose its name in a power cut.
+// `folder` empty: the working folder.
+bool SyncFolder(const std::string& folder, std::string& reason);
+
 // Removes the file, quietly: for clearing up after a failure.
 void RemoveQuietly(const std::string& path) noexcept;
 

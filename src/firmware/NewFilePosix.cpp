@@ -1,8 +1,9 @@
 // The steps of a file written new, on POSIX (Linux): open(O_CREAT | O_EXCL)
 // with mode 0666 less the umask, like any ordinary file of the folder; write()
 // until all is out, then sync_file_range to start the write-back of what is
-// written; fsync; close; rename over the final name; unlink. The reasons are
-// the system's error texts (strerror).
+// written; fsync; close; rename over the final name, or renameat2
+// (RENAME_NOREPLACE) to a name not taken, then fsync of the folder; unlink.
+// The reasons are the system's error texts (strerror).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -84,6 +85,32 @@ bool NewFile::Close(std::string& reason) {
 bool MoveOver(const std::string& from, const std::string& to, std::string& reason) {
     errno = 0;
     return std::rename(from.c_str(), to.c_str()) == 0 || Fail(reason);
+}
+
+Placing MoveToFreeName(const std::string& from, const std::string& to, std::string& reason) {
+    errno = 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return Placing::Placed;
+    // A file system without the flag: a hard link is refused over a name
+    // taken as well, and the temporary name then goes.
+    if (errno == EINVAL || errno == ENOSYS) {
+        errno = 0;
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return Placing::Placed;
+        }
+    }
+    const bool taken = errno == EEXIST;
+    Fail(reason);
+    return taken ? Placing::NameTaken : Placing::Failed;
+}
+
+bool SyncFolder(const std::string& folder, std::string& reason) {
+    errno = 0;
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Fail(reason);
+    const bool synced = ::fsync(fd) == 0 || Fail(reason);
+    ::close(fd);
+    return synced;
 }
 
 void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }

@@ -1,7 +1,8 @@
 // The steps of a file written new, on Windows: CreateFileW(CREATE_NEW) with
 // no sharing while it is written; WriteFile until all is out;
 // FlushFileBuffers; CloseHandle; MoveFileExW(MOVEFILE_REPLACE_EXISTING |
-// MOVEFILE_WRITE_THROUGH) over the final name; DeleteFileW. Paths are turned
+// MOVEFILE_WRITE_THROUGH) over the final name, or MoveFileExW with
+// MOVEFILE_WRITE_THROUGH alone to a name not taken; DeleteFileW. Paths are turned
 // from UTF-8 into UTF-16 at the calls; the reasons are the system's error
 // texts (FormatMessageW) in UTF-8.
 #include <windows.h>
@@ -80,6 +81,27 @@ bool MoveOver(const std::string& from, const std::string& to, std::string& reaso
     return ::MoveFileExW(wideFrom->c_str(), wideTo->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
            FailWithLastError(reason);
 }
+
+Placing MoveToFreeName(const std::string& from, const std::string& to, std::string& reason) {
+    const std::optional<std::wstring> wideFrom = win32::WideFromUtf8(from);
+    if (!wideFrom) {
+        FailWithLastError(reason);
+        return Placing::Failed;
+    }
+    const std::optional<std::wstring> wideTo = win32::WideFromUtf8(to);
+    if (!wideTo) {
+        FailWithLastError(reason);
+        return Placing::Failed;
+    }
+    // Without MOVEFILE_REPLACE_EXISTING a name taken is refused.
+    if (::MoveFileExW(wideFrom->c_str(), wideTo->c_str(), MOVEFILE_WRITE_THROUGH)) return Placing::Placed;
+    const DWORD error = ::GetLastError();
+    Fail(error, reason);
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Placing::NameTaken : Placing::Failed;
+}
+
+// MOVEFILE_WRITE_THROUGH has returned only once the move was on the disk.
+bool SyncFolder(const std::string&, std::string&) { return true; }
 
 void RemoveQuietly(const std::string& path) noexcept {
     try {

@@ -61,15 +61,41 @@ bool StagedOutput::Write(const void* data, std::size_t size) {
     return file_.WriteAll(static_cast<const char*>(data), size, reason) || Fail(reason);
 }
 
-bool StagedOutput::Commit() {
+bool StagedOutput::FlushAndClose() {
+    if (closed_) return true;
     std::string reason;
     // On the disk before it takes the output's name: after a power cut the
     // name holds the old file or the whole new one, never a short one.
     if (!file_.FlushToDisk(reason)) return Fail(reason);
     if (!file_.Close(reason)) return Fail(reason);
+    closed_ = true;
+    return true;
+}
+
+bool StagedOutput::Commit() {
+    if (!FlushAndClose()) return false;
+    std::string reason;
     if (!platform::MoveOver(tempPath_, finalPath_, reason)) return Fail(reason);
     committed_ = true;
     return true;
+}
+
+platform::Placing StagedOutput::CommitNew(const std::string& finalPath) {
+    if (!FlushAndClose()) return platform::Placing::Failed;
+    std::string reason;
+    const platform::Placing placing = platform::MoveToFreeName(tempPath_, finalPath, reason);
+    if (placing == platform::Placing::NameTaken) return placing;
+    if (placing == platform::Placing::Failed) {
+        Fail(reason);
+        return placing;
+    }
+    committed_ = true;
+    finalPath_ = finalPath;
+    if (!platform::SyncFolder(finalPath.substr(0, platform::FileNameStart(finalPath)), reason)) {
+        Fail(reason);
+        return platform::Placing::Failed;
+    }
+    return platform::Placing::Placed;
 }
 
 }  // namespace veltra

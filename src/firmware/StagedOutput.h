@@ -25,16 +25,25 @@ public:
     bool Write(const void* data, std::size_t size);
     bool Commit();  // flush to the disk, close, rename over the final name
 
+    // Like Commit, but never over another file, and under `finalPath`, a name
+    // in the folder of the one given at construction. NameTaken when a file
+    // has that name: the staged file stays, for another name to be tried.
+    // Placed once the file has the name and the folder's entry is on the disk
+    // too: the file then survives a power cut under its name.
+    platform::Placing CommitNew(const std::string& finalPath);
+
     // Why the first failing step failed, in words ("Permission denied").
     const std::string& ErrorText() const { return error_; }
 
 private:
     bool Fail(const std::string& reason);
+    bool FlushAndClose();
 
     std::string finalPath_;
     std::string tempPath_;
     platform::NewFile file_;
     bool committed_ = false;
+    bool closed_ = false;  // on the disk and closed: only its name is still to be given
     std::string error_;
 };
 

@@ -40,10 +40,16 @@ inline constexpr std::chrono::milliseconds kReadCeiling{1000};
 
 inline constexpr std::uint8_t kNoAnswer = 0xFF;
 
+// Sends `frame` (kept in `wrs`, the run's request buffer) after dropping what
+// arrived unread before it, so that a late or stray byte can answer no frame
+// sent after it; reading the answer is the caller's. False when the port is
+// lost: nothing can answer.
+bool PutFrame(SerialPort& port, ByteString& wrs, ByteString frame);
+
 // Sends `frame` (kept in `wrs`, the run's request buffer) and returns the
 // bootloader's answer byte, kNoAnswer after silence up to the step's ceiling
 // or when the port is lost. What arrived unread before the frame went out is
-// dropped first: a late or stray byte can answer no frame sent after it.
+// dropped first (PutFrame).
 std::uint8_t SendFrame(SerialPort& port, ByteString& wrs, ByteString frame, Step step);
 
 // Read Memory: `length` (1 to 256) bytes from `address`. Nothing when the

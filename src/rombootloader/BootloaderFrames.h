@@ -9,6 +9,7 @@
 
 namespace veltra::rom {
 
+inline constexpr std::uint8_t kGet = 0x00;
 inline constexpr std::uint8_t kEraseMemory = 0x43;
 inline constexpr std::uint8_t kWriteMemory = 0x31;
 inline constexpr std::uint8_t kGo = 0x21;

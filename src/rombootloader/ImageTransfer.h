@@ -3,6 +3,7 @@
 // time, each at the address the record holds in the image: records 0..7 (the
 // EEPROM area from 0x4000) only when EEPROM is checked, and the program area
 // from record 160 (address 0x9000) on, which must begin with the marker 0x23.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,6 +23,15 @@ inline constexpr std::int64_t kProgramFirstRecord = 160;
 inline constexpr std::uint32_t kImageBase = 0x4000;
 inline constexpr std::uint32_t kProgramBase = 0x9000;
 inline constexpr std::uint8_t kProgramMarker = 0x23;  // '#'
+
+// An option byte: the header byte the run writes and where it goes.
+struct OptionByteSlot {
+    std::size_t headerOffset;
+    std::uint32_t address;
+};
+// Alt Func, WD+LSI, Clock Option, HSE Option; the bytes between them are not written.
+inline constexpr std::array<OptionByteSlot, 4> kOptionByteSlots{
+    {{19, 0x4803}, {20, 0x4805}, {21, 0x4807}, {22, 0x4809}}};
 
 // File offset of the first byte of the program area.
 inline constexpr std::int64_t kProgramOffset =

@@ -1,6 +1,6 @@
 #pragma once
-// Reading the written records back from the microcontroller and comparing
-// them with what was written.
+// Reading the written option bytes and records back from the microcontroller
+// and comparing them with what was written.
 #include <vector>
 
 #include "firmware/FirmwareImage.h"
@@ -11,10 +11,12 @@
 
 namespace veltra::rom {
 
-// Reads back every record of `records`; true when each holds what the image
-// gave it. Otherwise a warning box names the first differing address, or the
-// record the bootloader would not hand back, and the check stops there. A lost
-// port ends it at once, with the port's own box.
+// Reads back the four option bytes (kOptionByteSlots, from the image's
+// header, which the caller has found whole), then every record of `records`;
+// true when each holds what the image gave it. Otherwise a warning box names
+// the first differing address, or what the bootloader would not hand back,
+// and the check stops there. A lost port ends it at once, with the port's own
+// box. `progress` counts the records.
 bool ReadBackRecords(SerialPort& port, Operator& op, ByteString& wrs, const FirmwareImage& image,
                      const std::vector<RecordWrite>& records, const RecordProgress& progress = {});
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <optional>
+#include <utility>
 
 namespace veltra::terminal {
 
@@ -13,8 +14,11 @@ const char* const kLoadUsage =
     "                   FILE\n"
     "       veltra-load --loop [--port NAME]... [--reconnect SECONDS]\n"
     "                   [--wait SECONDS] [--quiet|--verbose] [--log LOG] FILE\n"
+    "       veltra-load [--loop] [--port NAME]... [--wait SECONDS] [--quiet|--verbose]\n"
+    "                   --rom [--eeprom | --keep-eeprom [--backup-dir DIR]] [--baud N]\n"
+    "                   [--verify] [--chip-id ADDR:LEN] [--log LOG] FILE\n"
     "       veltra-load [--port NAME] [--wait SECONDS] [--quiet|--verbose] --rom\n"
-    "                   [--eeprom] [--baud N] [--verify] [--log LOG] FILE\n"
+    "                   [--baud N] --restore-eeprom BACKUP\n"
     "       veltra-load [--port NAME] [--quiet|--verbose] --test-block\n"
     "       veltra-load --list\n"
     "Loads FILE into the measuring device through its own loader, as the window's\n"
@@ -51,7 +55,21 @@ const char* const kLoadUsage =
     "  --baud N         with --rom: the line's speed, 9600, 19200 (default), 38400,\n"
     "                   57600 or 115200; the bootloader measures it from the first\n"
     "                   0x7F (the device's own loader runs at 19200 only)\n"
-    "  --verify         with --rom: read every written record back and compare\n"
+    "  --verify         with --rom: read every written record and the four option\n"
+    "                   bytes back and compare\n"
+    "  --chip-id ADDR:LEN\n"
+    "                   with --rom: read the chip's unique ID (LEN bytes from ADDR,\n"
+    "                   such as 0x48CD:12) before anything is erased; it goes into\n"
+    "                   the device line and the log; with --loop a chip whose ID\n"
+    "                   is the last one flashed on the port is not flashed again\n"
+    "  --keep-eeprom    with --rom: read the data EEPROM (0x4000-0x43FF) before the\n"
+    "                   erase, keep it in a backup file synced to disk, write it\n"
+    "                   back after the program and read it back; not with --eeprom\n"
+    "  --backup-dir DIR with --keep-eeprom: the folder of the backups (default the\n"
+    "                   working folder)\n"
+    "  --restore-eeprom BACKUP\n"
+    "                   with --rom: write a backup of --keep-eeprom back into the\n"
+    "                   data EEPROM and read it back; nothing is erased\n"
     "  --log LOG        append one line of JSON per device to LOG (created when\n"
     "                   missing), each on the disk before the next device: time\n"
     "                   (UTC), port, adapter, device (its number on the port),\n"
@@ -88,6 +106,36 @@ const char* const kLoadUsage =
 namespace {
 
 constexpr long long kMaxWaitSeconds = 24 * 60 * 60;
+// Read Memory hands back 1 to 256 bytes; the bootloader's addresses have 24 bits.
+constexpr std::size_t kMaxChipIdLength = 256;
+constexpr unsigned long long kAddressLimit = 0x1000000;
+
+// "0x48CD:12" (the address in hexadecimal with 0x, or in decimal; the length in decimal).
+void ChipIdArea(const std::string& text, LoadCommand& command) {
+    const auto refuse = [&text]() -> UsageError {
+        return UsageError("--chip-id wants ADDR:LEN, such as 0x48CD:12 (LEN 1 to 256), not \"" + text + "\"");
+    };
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) throw refuse();
+    std::string address = text.substr(0, colon);
+    const std::string length = text.substr(colon + 1);
+    int base = 10;
+    if (address.size() > 2 && address[0] == '0' && (address[1] == 'x' || address[1] == 'X')) {
+        address = address.substr(2);
+        base = 16;
+    }
+    unsigned long long at = 0;
+    unsigned long long count = 0;
+    const auto [addressEnd, addressError] = std::from_chars(address.data(), address.data() + address.size(), at, base);
+    const auto [lengthEnd, lengthError] = std::from_chars(length.data(), length.data() + length.size(), count);
+    if (address.empty() || addressError != std::errc{} || addressEnd != address.data() + address.size() ||
+        length.empty() || lengthError != std::errc{} || lengthEnd != length.data() + length.size() || count < 1 ||
+        count > kMaxChipIdLength || at + count > kAddressLimit) {
+        throw refuse();
+    }
+    command.chipIdAddress = static_cast<std::uint32_t>(at);
+    command.chipIdLength = static_cast<std::size_t>(count);
+}
 
 int RomBaud(const std::string& text) {
     for (const int baud : kRomBauds) {
@@ -146,7 +194,8 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
             return args[++i];
         };
         if (inlineValue && option != "--port" && option != "--wait" && option != "--baud" && option != "--log" &&
-            option != "--reconnect") {
+            option != "--reconnect" && option != "--chip-id" && option != "--backup-dir" &&
+            option != "--restore-eeprom") {
             throw UsageError("unknown option " + arg);
         }
 
@@ -190,6 +239,16 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
         } else if (option == "--baud") {
             command.baud = RomBaud(value());
             baudGiven = true;
+        } else if (option == "--chip-id") {
+            ChipIdArea(value(), command);
+        } else if (option == "--keep-eeprom") {
+            command.keepEeprom = true;
+        } else if (option == "--backup-dir") {
+            command.backupDir = value();
+            if (command.backupDir.empty()) throw UsageError("--backup-dir wants a folder, not \"\"");
+        } else if (option == "--restore-eeprom") {
+            command.restoreEeprom = value();
+            if (command.restoreEeprom.empty()) throw UsageError("--restore-eeprom wants a backup file, not \"\"");
         } else if (option == "--log") {
             command.log = value();
             if (command.log.empty()) throw UsageError("--log wants a file name, not \"\"");
@@ -213,17 +272,33 @@ LoadCommand ParseLoadCommand(const std::vector<std::string>& args) {
     // The ROM bootloader's own options.
     if (!command.rom) {
         if (baudGiven) throw UsageError("--baud goes with --rom only: the device's loader runs at 19200 baud");
-        if (command.eeprom) throw UsageError("--eeprom goes with --rom only");
-        if (command.verify) throw UsageError("--verify goes with --rom only");
+        for (const auto& [given, name] : {std::pair{command.eeprom, "--eeprom"}, std::pair{command.verify, "--verify"},
+                                          std::pair{command.chipIdLength > 0, "--chip-id"},
+                                          std::pair{command.keepEeprom, "--keep-eeprom"},
+                                          std::pair{!command.backupDir.empty(), "--backup-dir"},
+                                          std::pair{!command.restoreEeprom.empty(), "--restore-eeprom"}}) {
+            if (given) throw UsageError(std::string(name) + " goes with --rom only");
+        }
     } else if (command.action != Action::Download) {
         throw UsageError(actionOption + " and --rom cannot go together");
-    } else if (command.loop) {
-        // Waiting for the next device means probing the line; a bootloader
-        // takes every byte after its synchronisation as part of a command,
-        // and a flashed device may answer 0x7F with its own firmware.
+    }
+    if (command.keepEeprom && command.eeprom) {
         throw UsageError(
-            "--loop cannot go with --rom: the ROM bootloader takes every byte after its synchronisation as part "
-            "of a command, so there is no safe way to wait for the next device");
+            "--keep-eeprom and --eeprom cannot go together: one keeps the device's EEPROM, the other writes the "
+            "image's over it");
+    }
+    if (!command.backupDir.empty() && !command.keepEeprom) throw UsageError("--backup-dir goes with --keep-eeprom only");
+    if (!command.restoreEeprom.empty()) {
+        // A restore writes the backup and nothing else.
+        for (const auto& [given, name] : {std::pair{command.loop, "--loop"}, std::pair{command.eeprom, "--eeprom"},
+                                          std::pair{command.keepEeprom, "--keep-eeprom"},
+                                          std::pair{command.verify, "--verify"},
+                                          std::pair{command.chipIdLength > 0, "--chip-id"}}) {
+            if (given) throw UsageError(std::string("--restore-eeprom and ") + name + " cannot go together");
+        }
+        if (!files.empty()) throw UsageError("--restore-eeprom takes no FILE: it writes its backup back");
+        if (command.ports.size() > 1) throw UsageError("--restore-eeprom works on one port");
+        return command;
     }
 
     if (command.action == Action::Download) {

@@ -1,6 +1,8 @@
 #pragma once
 // The command line of veltra-load.
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,6 +29,12 @@ struct LoadCommand {
     bool eeprom = false;  // --rom: write the EEPROM records too
     bool verify = false;  // --rom: read every written record back
     int baud = 19200;     // --rom: the bootloader takes its speed from the first 0x7F
+    // --rom --chip-id ADDR:LEN: the chip's unique ID, read before the erase; length 0 for none.
+    std::uint32_t chipIdAddress = 0;
+    std::size_t chipIdLength = 0;
+    bool keepEeprom = false;    // --rom: keep the data EEPROM's area through the erase
+    std::string backupDir;      // --keep-eeprom: where its backups go; empty for the working folder
+    std::string restoreEeprom;  // --rom --restore-eeprom: the backup to write back; empty for none
     std::string file;
     std::string log;      // --log: the file a line per device is appended to; empty for none
 

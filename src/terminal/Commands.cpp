@@ -1,9 +1,12 @@
 #include "terminal/Commands.h"
 
 #include <chrono>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "firmware/Sha256.h"
 #include "loader/Download.h"
 #include "protocol/CommandExchange.h"
 #include "protocol/TrafficLog.h"
@@ -13,7 +16,9 @@
 #include "serial/SerialPort.h"
 #include "terminal/CommandSteps.h"
 #include "terminal/DeviceLog.h"
+#include "terminal/EepromBackup.h"
 #include "terminal/ExitCode.h"
+#include "terminal/RomSteps.h"
 #include "terminal/Station.h"
 #include "terminal/TerminalOperator.h"
 
@@ -90,40 +95,32 @@ int DownloadCommand(const LoadCommand& command, TerminalOperator& op, PortLog& l
     return code;
 }
 
-// The last words of a run log, what the run ended with: its entries stand
-// apart by two spaces or more ("Running !  Ok!     Block 1    -----Failed------").
-// Empty while the log holds its first entry only.
-std::string LastWords(const std::string& runLog) {
-    const std::string log = OneLine(runLog);
-    const std::size_t gap = log.rfind("  ");
-    return gap == std::string::npos ? std::string{} : log.substr(log.find_first_not_of(' ', gap));
-}
-
-ExitCode ExitCodeOf(rom::FlashingOutcome outcome) {
-    switch (outcome) {
-        case rom::FlashingOutcome::Written: return kExitSuccess;
-        case rom::FlashingOutcome::Refused: return kExitFailed;
-        case rom::FlashingOutcome::NoSync: return kExitNoConnection;
-        case rom::FlashingOutcome::FileProblem: return kExitFileProblem;
-        case rom::FlashingOutcome::PortProblem: return kExitPortProblem;
-    }
-    return kExitFailed;
+// Concludes a ROM bootloader run with its last words, and logs it. A run
+// that ended before it reached the line (a file problem) has said why in its
+// box.
+int EndRomRun(TerminalOperator& op, PortLog& log, std::int64_t bytes, Clock::time_point runStart,
+              rom::FlashingOutcome outcome) {
+    const std::string last = LastWords(op.LastTrafficLog());
+    if (!last.empty()) op.Conclude(last);
+    return Logged(log, op, 1, last.empty() ? op.LastMessage() : last, bytes, runStart, ExitCodeOf(outcome));
 }
 
 // The window's hidden "Start", with the file of the command line as the one
-// chosen and --eeprom as the EEPROM box.
+// chosen and --eeprom as the EEPROM box; with --chip-id and --keep-eeprom the
+// chip is read before the erase.
 int RomCommand(const LoadCommand& command, TerminalOperator& op, PortLog& log) {
     const auto start = Clock::now();
     const FirmwareChoice choice = ChooseCommandFile(command, op);
     if (!choice.Chosen()) return EndedBeforeTheLine(log, op, start, kExitFileProblem);
 
     SerialPort port(op);
-    if (!OpenDevicePort(port, op, command.Port(), std::to_string(command.baud) + ",n,8,1")) {
+    if (!OpenDevicePort(port, op, command.Port(), RomLineSettings(command.baud))) {
         return EndedBeforeTheLine(log, op, start, kExitPortProblem);
     }
     op.SetEeprom(command.eeprom);
     ByteString wrs;
     std::size_t recordsWritten = 0;
+    std::string chipId;  // in hex, once read
     rom::FlashingOptions options;
     options.wakePatience = command.wait;
     options.readBack = command.verify;
@@ -132,15 +129,55 @@ int RomCommand(const LoadCommand& command, TerminalOperator& op, PortLog& log) {
         op.ShowRecords(phase == rom::RunPhase::Writing ? "written" : "read back", done, total);
     };
     options.imageRead = log.ImageHook();
+    if (command.chipIdLength > 0) {
+        options.chipId = rom::MemoryArea{command.chipIdAddress, command.chipIdLength};
+        // One chip is flashed whatever its ID: it is only told and logged.
+        options.beforeErase = [&op, &log, &chipId](const rom::ChipFacts& facts) {
+            if (facts.chipIdUnreadable) {
+                op.Say("chip ID unreadable");
+                log.SetChip({}, "chip ID unreadable");
+            } else {
+                chipId = LowerHex(facts.chipId);
+                op.Say("chip ID " + chipId);
+                log.SetChip(chipId, {});
+            }
+            return true;
+        };
+    }
+    if (command.keepEeprom) {
+        options.keepEeprom = [&command, &op, &chipId](const ByteString& area) {
+            return KeepEeprom(command, op, command.Port(), chipId, area);
+        };
+    }
     const auto runStart = Clock::now();
     const rom::FlashingOutcome outcome = rom::RunFlashing(port, op, wrs, choice, options);
     port.ClosePort();
-    // A run that ended before it reached the line (a file problem) has said
-    // why in its box.
-    const std::string last = LastWords(op.LastTrafficLog());
-    if (!last.empty()) op.Conclude(last);
-    return Logged(log, op, 1, last.empty() ? op.LastMessage() : last,
-                  static_cast<std::int64_t>(recordsWritten * rom::kRecordSize), runStart, ExitCodeOf(outcome));
+    return EndRomRun(op, log, static_cast<std::int64_t>(recordsWritten * rom::kRecordSize), runStart, outcome);
+}
+
+// --rom --restore-eeprom: the backup written back; nothing else is sent to
+// the chip. A backup of another length is refused before the port is opened.
+int RestoreCommand(const LoadCommand& command, TerminalOperator& op, PortLog& log) {
+    const auto start = Clock::now();
+    ByteString area;
+    std::string problem;
+    if (!ReadBackup(command.restoreEeprom, area, problem)) {
+        op.ShowMessage({problem, MessageIcon::None, {}});
+        return EndedBeforeTheLine(log, op, start, kExitFileProblem);
+    }
+    log.KeepImage({static_cast<std::int64_t>(area.size()),
+                   Sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(area.data()), area.size()))});
+
+    SerialPort port(op);
+    if (!OpenDevicePort(port, op, command.Port(), RomLineSettings(command.baud))) {
+        return EndedBeforeTheLine(log, op, start, kExitPortProblem);
+    }
+    ByteString wrs;
+    const auto runStart = Clock::now();
+    const rom::FlashingOutcome outcome = rom::RestoreEeprom(port, op, wrs, area, command.wait);
+    port.ClosePort();
+    const std::int64_t written = outcome == rom::FlashingOutcome::Written ? static_cast<std::int64_t>(area.size()) : 0;
+    return EndRomRun(op, log, written, runStart, outcome);
 }
 
 // The file of --log, opened before anything else is done: a log that cannot
@@ -158,6 +195,7 @@ int LoadFile(const LoadCommand& command, TerminalOperator& op, std::ostream& out
     LogFile* const logFile = command.log.empty() ? nullptr : &file;
     if (command.loop) return RunLoopCommand(command, op, logFile, out, err, columns);
     PortLog log(logFile, command, command.Port());
+    if (!command.restoreEeprom.empty()) return RestoreCommand(command, op, log);
     return command.rom ? RomCommand(command, op, log) : DownloadCommand(command, op, log);
 }
 

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "firmware/FirmwareImage.h"
@@ -17,7 +18,7 @@ namespace veltra::terminal {
 std::string JsonLine(const DeviceRecord& record) {
     // ordered_json: the fields in the order the README lists them, for people
     // who read the file as well as for programs.
-    const nlohmann::ordered_json line = {
+    nlohmann::ordered_json line = {
         {"time", IsoUtc(record.time)},
         {"port", record.port},
         {"adapter", record.adapter},
@@ -31,6 +32,8 @@ std::string JsonLine(const DeviceRecord& record) {
         {"seconds", record.seconds},
         {"exit", record.exit},
     };
+    if (record.chipId) line["chip_id"] = *record.chipId;
+    if (!record.reason.empty()) line["reason"] = record.reason;
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
 }
 
@@ -83,6 +86,16 @@ PortLog::PortLog(LogFile* file, const LoadCommand& command, const std::string& p
     if (file_ != nullptr) common_.adapter = AdapterOf(port);
     common_.operation = command.rom ? "rom" : "download";
     common_.file = command.file;
+    if (!command.restoreEeprom.empty()) {
+        common_.operation = "restore-eeprom";
+        common_.file = command.restoreEeprom;
+    }
+    if (command.chipIdLength > 0) common_.chipId = "";
+}
+
+void PortLog::SetChip(std::string chipIdHex, std::string reason) {
+    chipId_ = std::move(chipIdHex);
+    reason_ = std::move(reason);
 }
 
 ImageRead PortLog::ImageHook() {
@@ -110,7 +123,11 @@ bool PortLog::Write(int device, const std::string& result, std::int64_t bytes, s
     // Milliseconds are plenty, and keep the number short in the file.
     record.seconds = std::round(elapsed.count() * 1000.0) / 1000.0;
     record.exit = exit;
+    if (record.chipId) record.chipId = chipId_;
+    record.reason = reason_;
     if (!keepImage_) image_ = {};
+    chipId_.clear();
+    reason_.clear();
     std::string reason;
     if (file_->Append(JsonLine(record), reason)) return true;
     problem = "Cannot write the log file " + path_ + ": " + reason;

@@ -3,6 +3,7 @@
 // to flash, appended to the log file as soon as that device's run has ended.
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "firmware/FirmwareImage.h"
@@ -18,18 +19,25 @@ struct DeviceRecord {
     std::string port;                            // as given on the command line
     std::string adapter;                         // the port list's description; empty when none
     int device = 1;                              // the running number on the port
-    std::string operation;                       // "download" or "rom"
-    std::string file;                            // as given on the command line
+    std::string operation;                       // "download", "rom" or "restore-eeprom"
+    std::string file;                            // as given on the command line (the backup, for a restore)
     std::int64_t size = 0;                       // bytes of the image; 0 when none was read
     std::string sha256;                          // of the image as sent; empty when none was read
     std::string result;                          // the closing text
-    std::int64_t bytes = 0;                      // bytes the device took (download) or records written × 128 (rom)
+    std::int64_t bytes = 0;                      // bytes the device took (download), records written × 128 (rom)
+                                                 // or the backup's bytes written back (restore-eeprom)
     double seconds = 0.0;                        // the device's run time
     int exit = 0;                                // the code the device would have given alone
+    // --chip-id: the chip's unique ID in lowercase hex, empty when it could
+    // not be read; no field at all without --chip-id.
+    std::optional<std::string> chipId;
+    std::string reason;  // why the line is as it is ("chip ID unreadable"); no field when empty
 };
 
 // The record as one line of JSON, ending with '\n'. Text that is no valid
 // UTF-8 (a file name on Linux may be any bytes) has U+FFFD in its place.
+// "chip_id" and "reason" follow "exit" only when there are any, so that the
+// lines of a run without --chip-id stay as they always were.
 std::string JsonLine(const DeviceRecord& record);
 
 // "2026-12-11T00:40:05Z": ISO 8601 in UTC, to the second.
@@ -66,6 +74,13 @@ public:
     // image, read and hashed once.
     void KeepImage(const ImageFacts& facts);
 
+    // The chip of the next line: its ID in lowercase hex (empty when it could
+    // not be read) and why the line is as it is (empty for nothing to say).
+    // Forgotten after that line, as a line of devices meets a new chip with
+    // every device. The ID goes into the line only when the command line has
+    // --chip-id; there every line has one, empty until set.
+    void SetChip(std::string chipIdHex, std::string reason);
+
     // Appends the line of device `device` and forgets the image's facts; the
     // end time is now. Without a file, true. False when the line could not be
     // written, with what to tell the operator in `problem`.
@@ -78,6 +93,8 @@ private:
     DeviceRecord common_;
     ImageFacts image_;
     bool keepImage_ = false;
+    std::string chipId_;
+    std::string reason_;
 };
 
 }  // namespace veltra::terminal

@@ -5,6 +5,7 @@
 
 #include "loader/Download.h"
 #include "protocol/WakeUp.h"
+#include "terminal/DeviceLog.h"
 #include "terminal/ExitCode.h"
 #include "terminal/Interrupt.h"
 
@@ -53,16 +54,21 @@ Waited WaitForLine(SerialPort& port, TerminalOperator& op, ByteString& wrs, Awai
     }
 }
 
-// "#1 Successful - 1024 Bytes in 3.4 s". Appended piece by piece: GCC 12 at
-// -O3 takes a chain of concatenations here for overlapping copies (-Wrestrict).
-std::string DeviceLine(int number, const std::string& closing, Clock::duration elapsed) {
+// "#1 Successful - 1024 Bytes in 3.4 s", with --chip-id ", chip ID 0a1b..."
+// or ", chip ID unreadable". Appended piece by piece: GCC 12 at -O3 takes a
+// chain of concatenations here for overlapping copies (-Wrestrict).
+std::string DeviceLine(const DeviceEnd& end) {
     char seconds[48];
-    std::snprintf(seconds, sizeof seconds, " in %.1f s", std::chrono::duration<double>(elapsed).count());
+    std::snprintf(seconds, sizeof seconds, " in %.1f s", std::chrono::duration<double>(end.elapsed).count());
     std::string line = "#";
-    line += std::to_string(number);
+    line += std::to_string(end.number);
     line += ' ';
-    line += closing;
+    line += OneLine(end.status);
     line += seconds;
+    if (end.chipIdAsked) {
+        line += ", chip ID ";
+        line += end.chipId.empty() ? "unreadable" : end.chipId;
+    }
     return line;
 }
 
@@ -85,16 +91,18 @@ std::string TallyLine(const LoopTally& tally) {
     return line;
 }
 
-LoopEnd RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareImage& image,
-                      std::chrono::milliseconds wakePatience, LoopTally& tally, LoopStart start,
-                      const LoopHooks& hooks) {
+LoopEnd RunLineOfDevices(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FlashDevice& flash,
+                         LoopTally& tally, LoopStart start, const LoopHooks& hooks) {
     int& number = tally.devices;
     Waited waited = Waited::Done;
     bool awaitingDevice = start == LoopStart::Fresh;
+    // What the line waits to be taken off: the device just flashed, or one
+    // that was not flashed.
+    std::string onTheLine = number > 0 ? "device " + std::to_string(number) : std::string{};
     for (;;) {
         if (!awaitingDevice) {
-            op.ShowWait(number > 0 ? "Waiting for device " + std::to_string(number) + " to be taken off the line"
-                                   : "Waiting for the line to be clear");
+            op.ShowWait(onTheLine.empty() ? "Waiting for the line to be clear"
+                                          : "Waiting for " + onTheLine + " to be taken off the line");
             waited = WaitForLine(port, op, wrs, Awaiting::NoDevice);
             if (waited != Waited::Done) break;
         }
@@ -105,36 +113,41 @@ LoopEnd RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, c
         waited = WaitForLine(port, op, wrs, Awaiting::Device);
         if (waited != Waited::Done) break;
 
-        ++number;
         bool noticed = false;
         op.SetOnActivity([&] {
             if (noticed || !Interrupted()) return;
             noticed = true;
-            op.Complain("Interrupted: stopping after device " + std::to_string(number) +
+            op.Complain("Interrupted: stopping after device " + std::to_string(number + 1) +
                         " (interrupt again to end at once)");
         });
-        const auto deviceStart = Clock::now();
-        RunDownload(port, op, wrs, image, wakePatience, LoaderWake::Answered);
-        const auto elapsed = Clock::now() - deviceStart;
+        const std::optional<DeviceEnd> ended = flash(number + 1);
         op.SetOnActivity({});
-
-        const ExitCode code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
-        op.Conclude(DeviceLine(number, OneLine(op.LastStatus()), elapsed));
-        if (code == kExitSuccess) {
+        if (!ended) {
+            // Not flashed, and said why; it must still go before the next.
+            if (port.Lost()) return LoopEnd::PortGone;
+            if (Interrupted()) return LoopEnd::Interrupted;
+            onTheLine = "the board";
+            continue;
+        }
+        const DeviceEnd& end = *ended;
+        ++number;
+        onTheLine = "device " + std::to_string(number);
+        op.Conclude(DeviceLine(end));
+        if (end.code == kExitSuccess) {
             ++tally.succeeded;
         } else {
             ++tally.failed;
-            tally.Fail(code);
+            tally.Fail(end.code);
         }
-        const bool told = !hooks.deviceEnded || hooks.deviceEnded({number, op.LastStatus(), code, elapsed});
+        const bool told = !hooks.deviceEnded || hooks.deviceEnded(end);
         if (!told) tally.Fail(kExitFileProblem);
         // An interrupt ends the loop after the device; so does a port that
         // has gone, and a caller that could not take the device's end in
         // (its log cannot be written).
-        if (!told) return LoopEnd::Stopped;
+        if (!told || end.endsLine) return LoopEnd::Stopped;
         if (port.Lost()) return LoopEnd::PortGone;
         if (Interrupted()) return LoopEnd::Interrupted;
-        if (code == kExitPortProblem) {
+        if (end.code == kExitPortProblem) {
             tally.Fail(kExitPortProblem);
             return LoopEnd::Stopped;
         }
@@ -148,6 +161,21 @@ LoopEnd RunDeviceLoop(SerialPort& port, TerminalOperator& op, ByteString& wrs, c
     if (port.Lost()) return LoopEnd::PortGone;
     tally.Fail(kExitPortProblem);
     return LoopEnd::Stopped;
+}
+
+FlashDevice DownloadTurn(SerialPort& port, TerminalOperator& op, ByteString& wrs, const FirmwareImage& image,
+                         std::chrono::milliseconds wakePatience) {
+    return [&port, &op, &wrs, &image, wakePatience](int number) -> std::optional<DeviceEnd> {
+        const auto start = Clock::now();
+        RunDownload(port, op, wrs, image, wakePatience, LoaderWake::Answered);
+        DeviceEnd end;
+        end.number = number;
+        end.elapsed = Clock::now() - start;
+        end.status = op.LastStatus();
+        end.code = port.Lost() ? kExitPortProblem : ExitCodeOfStatus(op.LastStatus());
+        end.bytes = BytesOfStatus(op.LastStatus());
+        return end;
+    };
 }
 
 }  // namespace veltra::terminal

@@ -22,7 +22,8 @@ std::string Seconds(Clock::duration elapsed) {
 
 }  // namespace
 
-bool AwaitPortReturn(SerialPort& port, TerminalOperator& op, const std::string& name, std::chrono::seconds bound) {
+bool AwaitPortReturn(SerialPort& port, TerminalOperator& op, const std::string& name, const std::string& settings,
+                     std::chrono::seconds bound) {
     // The loss released the port already; a close keeps it so for certain.
     port.ClosePort();
     op.ShowWait("port gone, waiting up to " + std::to_string(bound.count()) + " s for it to come back");
@@ -31,7 +32,7 @@ bool AwaitPortReturn(SerialPort& port, TerminalOperator& op, const std::string& 
     bool back = false;
     while (!Interrupted()) {
         op.HoldMessages(true);
-        if (OpenDevicePort(port, op, name)) {
+        if (OpenDevicePort(port, op, name, settings)) {
             back = true;
             break;
         }

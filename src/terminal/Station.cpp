@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "firmware/FirmwareImage.h"
+#include "rombootloader/FlashingRun.h"
 #include "terminal/CommandSteps.h"
 #include "terminal/Commands.h"
 #include "terminal/DeviceLog.h"
@@ -16,6 +17,8 @@
 #include "terminal/ExitCode.h"
 #include "terminal/Interrupt.h"
 #include "terminal/PortReturn.h"
+#include "terminal/RomLoop.h"
+#include "terminal/RomSteps.h"
 #include "terminal/StationScreen.h"
 
 namespace veltra::terminal {
@@ -59,7 +62,9 @@ PortLine RunPortLine(const LoadCommand& command, const std::string& name, Termin
     PortLog log(logFile, command, name);
     SerialPort port(op);
     const auto start = Clock::now();
-    if (!OpenDevicePort(port, op, name)) {
+    // The ROM bootloader takes the line's speed from the first 0x7F.
+    const std::string settings = command.rom ? RomLineSettings(command.baud) : kDeviceLineSettings;
+    if (!OpenDevicePort(port, op, name, settings)) {
         line.tally.Fail(static_cast<ExitCode>(EndedBeforeTheLine(log, op, start, kExitPortProblem)));
         op.ShowEnded("ended: " + PortSummary(line));
         return line;
@@ -70,20 +75,22 @@ PortLine RunPortLine(const LoadCommand& command, const std::string& name, Termin
     LoopHooks hooks;
     hooks.deviceEnded = [&](const DeviceEnd& end) {
         std::string problem;
-        if (log.Write(end.number, OneLine(end.status), BytesOfStatus(end.status), end.elapsed, end.code, problem)) {
-            return true;
-        }
+        if (end.chipIdAsked) log.SetChip(end.chipId, end.chipId.empty() ? "chip ID unreadable" : "");
+        if (log.Write(end.number, OneLine(end.status), end.bytes, end.elapsed, end.code, problem)) return true;
         op.Complain(problem);
         return false;
     };
+    RomLine rom;
+    const FlashDevice flash = command.rom ? RomTurn(port, op, wrs, image, command, name, rom)
+                                          : DownloadTurn(port, op, wrs, image, command.wait);
     LoopStart stretch = LoopStart::Fresh;
     for (;;) {
-        const LoopEnd end = RunDeviceLoop(port, op, wrs, image, command.wait, line.tally, stretch, hooks);
+        const LoopEnd end = RunLineOfDevices(port, op, wrs, flash, line.tally, stretch, hooks);
         if (end != LoopEnd::PortGone) break;
         // A port that has gone and does not come back ends its line with the
         // port problem, whether a device was on it or not.
         if (command.reconnect.count() == 0 || Interrupted() ||
-            !AwaitPortReturn(port, op, name, command.reconnect)) {
+            !AwaitPortReturn(port, op, name, settings, command.reconnect)) {
             line.tally.Fail(kExitPortProblem);
             break;
         }
@@ -164,6 +171,12 @@ int RunLoopCommand(const LoadCommand& command, TerminalOperator& op, LogFile* lo
     const FirmwareChoice choice = ChooseCommandFile(command, op);
     std::optional<FirmwareImage> image;
     if (choice.Chosen()) image = LoadFirmwareImage(op, choice.path);
+    // An image the ROM run cannot program would be refused on every board:
+    // refused once, before any port is opened.
+    if (image && command.rom && !rom::ImageFitForFlashing(*image, command.eeprom)) {
+        op.ShowMessage({" File corrupt ", MessageIcon::None, {}});
+        image.reset();
+    }
     if (!image) {
         // Each port's log still has its line for the run.
         for (const std::string& name : command.ports) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -106,6 +107,37 @@ TEST(DeviceLog, LineIsOneJsonObjectWithEveryFieldInOrder) {
     EXPECT_EQ(json["exit"], 0);
 }
 
+// --chip-id adds its fields after the others; a line without it stays as
+// lines always were.
+TEST(DeviceLog, ChipFieldsFollowTheOthersOnlyWhenThereAreAny) {
+    const std::vector<std::string> common{"time", "port", "adapter", "device", "operation", "file", "size",
+                                          "sha256", "result", "bytes", "seconds", "exit"};
+    struct Case {
+        const char* what;
+        std::optional<std::string> chipId;
+        std::string reason;
+        std::vector<std::string> more;
+    };
+    const Case cases[] = {
+        {"no --chip-id", std::nullopt, "", {}},
+        {"an ID read", "0017", "", {"chip_id"}},
+        {"an ID unreadable", "", "chip ID unreadable", {"chip_id", "reason"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceRecord record;
+        record.chipId = c.chipId;
+        record.reason = c.reason;
+        const auto json = nlohmann::ordered_json::parse(JsonLine(record));
+        std::vector<std::string> keys;
+        for (const auto& item : json.items()) keys.push_back(item.key());
+        std::vector<std::string> expected = common;
+        expected.insert(expected.end(), c.more.begin(), c.more.end());
+        EXPECT_EQ(keys, expected);
+        EXPECT_EQ(json.value("chip_id", "-"), c.chipId.value_or("-"));
+    }
+}
+
 TEST(DeviceLog, NameThatIsNoUtf8StillGivesALine) {
     DeviceRecord record;
     record.file = "fw-\xFF\xFE.bin";  // a Linux file name may be any bytes
@@ -150,6 +182,34 @@ protected:
     const fs::path& dir_ = folder_.Path();
     std::string path_ = (dir_ / "devices.jsonl").string();
 };
+
+// A line of devices meets a new chip with every device: the chip of one
+// line is not the next line's.
+TEST_F(LogFileTest, ChipOfALineIsForgottenAfterIt) {
+    LogFile file;
+    std::string reason;
+    ASSERT_TRUE(file.Open(path_, reason)) << reason;
+    LoadCommand command;
+    command.rom = true;
+    command.log = path_;
+    command.chipIdLength = 12;
+    PortLog log(&file, command, "/dev/pts/3");
+    std::string problem;
+    log.SetChip("0017", "");
+    ASSERT_TRUE(log.Write(1, "-----Succefull------", 384, seconds(1), 0, problem)) << problem;
+    ASSERT_TRUE(log.Write(2, "No connection", 0, seconds(1), 2, problem)) << problem;
+    log.SetChip("", "chip ID unreadable");
+    ASSERT_TRUE(log.Write(3, "-----Succefull------", 384, seconds(1), 0, problem)) << problem;
+
+    const auto lines = testing::LogLines(path_);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].value("chip_id", "-"), "0017");
+    EXPECT_FALSE(lines[0].contains("reason"));
+    EXPECT_EQ(lines[1].value("chip_id", "-"), "") << "every line of a run with --chip-id has one";
+    EXPECT_FALSE(lines[1].contains("reason"));
+    EXPECT_EQ(lines[2].value("chip_id", "-"), "");
+    EXPECT_EQ(lines[2].value("reason", ""), "chip ID unreadable");
+}
 
 TEST_F(LogFileTest, CreatesAMissingFileAndAppendsToOneThatHasLines) {
     {

@@ -115,7 +115,7 @@ TEST_F(LoadRom, WritesTheImageAndEndsWithTheRunsLastWords) {
         if (c.eeprom) {
             EXPECT_EQ(eeprom, image_.substr(kHeader, 8 * kRecord));
         } else {
-            EXPECT_EQ(eeprom, std::string(8 * kRecord, static_cast<char>(RomBootloaderDevice::kFactoryByte)));
+            EXPECT_EQ(eeprom, std::string(8 * kRecord, '\0')) << "cleared by the global erase";
         }
         EXPECT_TRUE(rom->GoReceived());
     }
@@ -170,7 +170,10 @@ TEST_F(LoadRom, FilePortAndUsageProblemsEndBeforeTheLine) {
         {"a missing file", {"--rom", missing}, 3, "Cannot open firmware file " + missing},
         {"an image without the program marker", {"--rom", unfit}, 3, " File corrupt\n"},
         {"a port that is not there", {"--rom", "--port", (dir_ / "no-tty").string(), file_}, 4, "Com Port "},
-        {"--loop with --rom", {"--rom", "--loop", file_}, 64, "veltra-load: --loop cannot go with --rom"},
+        {"a line of boards with an image without the program marker", {"--rom", "--loop", unfit}, 3,
+         " File corrupt\n"},
+        {"--keep-eeprom with --eeprom", {"--rom", "--keep-eeprom", "--eeprom", file_}, 64,
+         "veltra-load: --keep-eeprom and --eeprom cannot go together"},
         {"--baud without --rom", {"--baud", "115200", file_}, 64, "veltra-load: --baud goes with --rom only"},
     };
     for (const Case& c : cases) {

@@ -57,6 +57,17 @@ TEST(LoadCommandLine, TakesTheOptionsInEitherForm) {
     EXPECT_EQ(rom.file, "fw.bin");
     EXPECT_EQ(ParseLoadCommand({"--rom", "--baud", "9600", "fw.bin"}).baud, 9600);
 
+    const LoadCommand service =
+        ParseLoadCommand({"--rom", "--loop", "--chip-id", "0x48CD:12", "--keep-eeprom", "--backup-dir=kept", "fw.bin"});
+    EXPECT_TRUE(service.loop && service.keepEeprom);
+    EXPECT_EQ(service.chipIdAddress, 0x48CDu);
+    EXPECT_EQ(service.chipIdLength, 12u);
+    EXPECT_EQ(service.backupDir, "kept");
+    EXPECT_EQ(ParseLoadCommand({"--rom", "--chip-id=18637:1", "fw.bin"}).chipIdAddress, 18637u);
+    const LoadCommand restore = ParseLoadCommand({"--rom", "--port", "ttyUSB0", "--restore-eeprom", "kept.bin"});
+    EXPECT_EQ(restore.restoreEeprom, "kept.bin");
+    EXPECT_EQ(restore.file, "");
+
     EXPECT_EQ(plain.log, "");
     EXPECT_EQ(plain.reconnect, 30s);
     EXPECT_EQ(ParseLoadCommand({"--loop", "--reconnect", "0", "fw.bin"}).reconnect, 0s);
@@ -110,9 +121,22 @@ TEST(LoadCommandLine, RefusesWhatItCannotTakeNamingIt) {
          "several ports go with --loop only: one line of devices on each"},
         {{"--test-block", "--port", "COM2:", "--port", "COM3:"},
          "several ports go with --loop only: one line of devices on each"},
-        {{"--rom", "--loop", "a.bin"},
-         "--loop cannot go with --rom: the ROM bootloader takes every byte after its synchronisation as part of a "
-         "command, so there is no safe way to wait for the next device"},
+        {{"--keep-eeprom", "a.bin"}, "--keep-eeprom goes with --rom only"},
+        {{"--chip-id", "0x48CD:12", "a.bin"}, "--chip-id goes with --rom only"},
+        {{"--restore-eeprom", "b.bin"}, "--restore-eeprom goes with --rom only"},
+        {{"--rom", "--keep-eeprom", "--eeprom", "a.bin"},
+         "--keep-eeprom and --eeprom cannot go together: one keeps the device's EEPROM, the other writes the "
+         "image's over it"},
+        {{"--rom", "--backup-dir", "/tmp", "a.bin"}, "--backup-dir goes with --keep-eeprom only"},
+        {{"--rom", "--chip-id", "0x48CD", "a.bin"},
+         "--chip-id wants ADDR:LEN, such as 0x48CD:12 (LEN 1 to 256), not \"0x48CD\""},
+        {{"--rom", "--chip-id=0x48CD:0", "a.bin"},
+         "--chip-id wants ADDR:LEN, such as 0x48CD:12 (LEN 1 to 256), not \"0x48CD:0\""},
+        {{"--rom", "--chip-id=0xFFFFFF:2", "a.bin"},
+         "--chip-id wants ADDR:LEN, such as 0x48CD:12 (LEN 1 to 256), not \"0xFFFFFF:2\""},
+        {{"--rom", "--restore-eeprom", "b.bin", "a.bin"}, "--restore-eeprom takes no FILE: it writes its backup back"},
+        {{"--rom", "--loop", "--restore-eeprom", "b.bin"}, "--restore-eeprom and --loop cannot go together"},
+        {{"--rom", "--verify", "--restore-eeprom", "b.bin"}, "--restore-eeprom and --verify cannot go together"},
     };
     for (const Case& c : cases) {
         try {

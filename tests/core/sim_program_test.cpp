@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,29 @@ TEST(SimCommandLine, RomBootloaderTakesTheChipsTimesAndTheChosenAddresses) {
     EXPECT_EQ(edges.romOptions.corruptWriteAt, 0u);
 }
 
+TEST(SimCommandLine, RomBootloaderTakesTheChipsIdProtectionAndCalibration) {
+    const SimCommand plain = Parse({"--rom"});
+    EXPECT_EQ(plain.romOptions.chipIdAt, 0x48CDu);
+    EXPECT_EQ(plain.romOptions.chipId, DefaultChipId());
+    EXPECT_FALSE(plain.romOptions.readProtected);
+    EXPECT_EQ(plain.romOptions.calibration, "");
+
+    const SimCommand chosen =
+        Parse({"--chip-id", "00a1B2ff", "--rom", "--chip-id-at", "0x9000", "--protected", "--calibration"});
+    EXPECT_EQ(chosen.romOptions.chipId, ByteString("\x00\xA1\xB2\xFF", 4));
+    EXPECT_EQ(chosen.romOptions.chipIdAt, 0x9000u);
+    EXPECT_TRUE(chosen.romOptions.readProtected);
+    EXPECT_EQ(chosen.romOptions.calibration, RomBootloaderDevice::CalibrationPattern());
+
+    // The largest ID, and an ID that ends on the last byte modelled (given in decimal).
+    const std::string largest(512, 'e');
+    EXPECT_EQ(Parse({"--rom", "--chip-id", largest.c_str()}).romOptions.chipId, ByteString(256, '\xEE'));
+    const SimCommand last = Parse({"--rom", "--chip-id", "0102", "--chip-id-at", "163838"});
+    EXPECT_EQ(last.romOptions.chipIdAt, 0x27FFEu);
+}
+
 TEST(SimCommandLine, ContradictionsAreRefusedNamingTheOption) {
+    const std::string tooLongId(514, '0');
     struct Case { std::vector<const char*> args; std::string message; };
     const Case cases[] = {
         {{"--link"}, "--link wants a value"},
@@ -99,6 +122,23 @@ TEST(SimCommandLine, ContradictionsAreRefusedNamingTheOption) {
         {{"--rom", "--corrupt-write-at", "-5"}, "--corrupt-write-at wants an address, in hex with 0x or decimal, not \"-5\""},
         {{"--program-ms", "3"}, "--program-ms is for the ROM bootloader: give --rom too"},
         {{"--echo", "--refuse-write-at", "0x9080"}, "--refuse-write-at is for the ROM bootloader: give --rom too"},
+        {{"--chip-id", "0102"}, "--chip-id is for the ROM bootloader: give --rom too"},
+        {{"--chip-id-at", "0x9000"}, "--chip-id-at is for the ROM bootloader: give --rom too"},
+        {{"--protected"}, "--protected is for the ROM bootloader: give --rom too"},
+        {{"--echo", "--calibration"}, "--calibration is for the ROM bootloader: give --rom too"},
+        {{"--rom", "--chip-id"}, "--chip-id wants a value"},
+        {{"--rom", "--chip-id", ""}, "--chip-id wants 1 to 256 bytes in hex digits, two a byte, not \"\""},
+        {{"--rom", "--chip-id", "abc"}, "--chip-id wants 1 to 256 bytes in hex digits, two a byte, not \"abc\""},
+        {{"--rom", "--chip-id", "0x12"}, "--chip-id wants 1 to 256 bytes in hex digits, two a byte, not \"0x12\""},
+        {{"--rom", "--chip-id", "12 34"}, "--chip-id wants 1 to 256 bytes in hex digits, two a byte, not \"12 34\""},
+        {{"--rom", "--chip-id", "1g"}, "--chip-id wants 1 to 256 bytes in hex digits, two a byte, not \"1g\""},
+        {{"--rom", "--chip-id", tooLongId.c_str()},
+         "--chip-id wants 1 to 256 bytes in hex digits, two a byte, not \"" + tooLongId + "\""},
+        {{"--rom", "--chip-id-at", "48CD"}, "--chip-id-at wants an address, in hex with 0x or decimal, not \"48CD\""},
+        {{"--rom", "--chip-id-at", "0x3FFF"},
+         "--chip-id-at 0x3FFF leaves no room for the chip ID's 12 bytes inside 0x04000..0x27FFF"},
+        {{"--rom", "--chip-id-at", "0x27FFF", "--chip-id", "0102"},
+         "--chip-id-at 0x27FFF leaves no room for the chip ID's 2 bytes inside 0x04000..0x27FFF"},
     };
     for (const Case& c : cases) {
         try {
@@ -178,6 +218,30 @@ TEST_F(SimLinkPath, PathHoldingAFileIsRefusedAndLeftAlone) {
     std::getline(in, content);
     EXPECT_EQ(content, "someone's file");
     EXPECT_FALSE(fs::is_symlink(link_));
+}
+
+// --save with --rom: the whole modelled memory as the chip holds it at the
+// end, here as it started, with the ID and the calibration it was given.
+TEST_F(SimLinkPath, RomSavesItsMemoryWithTheChipIdAndCalibration) {
+    const fs::path saved = dir_ / "memory.bin";
+    ChildProgram sim(VELTRA_SIM_PROGRAM,
+                     {"--rom", "--link", link_.string(), "--chip-id", "C0FFEE", "--chip-id-at", "0x9000",
+                      "--calibration", "--save", saved.string()},
+                     ChildProgram::Errors::WithOutput);
+    ASSERT_TRUE(sim.WaitForOutput("Ctrl-C ends", kPatience)) << sim.Output();
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Finish(kPatience), 0) << sim.Output();
+
+    std::ifstream in(saved, std::ios::binary);
+    const std::string memory{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    using Rom = RomBootloaderDevice;
+    ASSERT_EQ(memory.size(), std::size_t{Rom::kMemoryEnd - Rom::kMemoryStart});
+    EXPECT_EQ(memory.substr(0, 1024), Rom::CalibrationPattern());
+    const std::string factory(1, static_cast<char>(Rom::kFactoryByte));
+    EXPECT_EQ(memory.substr(0x0400, 1), factory) << "0x04400, past the calibration";
+    EXPECT_EQ(memory.substr(0x5000 - 1, 5), factory + "\xC0\xFF\xEE" + factory) << "the ID at 0x09000";
+    EXPECT_EQ(memory.substr(0x08CD, 12), std::string(12, static_cast<char>(Rom::kFactoryByte)))
+        << "nothing at the default place";
 }
 
 }  // namespace

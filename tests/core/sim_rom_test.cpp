@@ -52,18 +52,12 @@ TEST(RomBootloaderDevice, ErasesWritesAndGoesLikeTheFlashingExpects) {
     EXPECT_EQ(rom.Memory(0x4000, 1), Bytes({Rom::kFactoryByte}));
     ASSERT_EQ(Send(rom, Bytes({0x7F})), kAck);
 
+    // What each erase clears: EachEraseClearsItsOwnAreas.
     EXPECT_EQ(Send(rom, kErase), kAck);
     EXPECT_EQ(Send(rom, Bytes({0xFF, 0x00})), kAck);
     EXPECT_EQ(rom.GlobalErases(), 1);
-    EXPECT_EQ(rom.Memory(0x8000, 2), Bytes({0, 0}));
-    EXPECT_EQ(rom.Memory(0x27FFF, 1), Bytes({0}));
-    EXPECT_EQ(rom.Memory(0x4803, 1), Bytes({0}));                         // option bytes
-    EXPECT_EQ(rom.Memory(0x47FF, 1), Bytes({Rom::kFactoryByte}));         // EEPROM kept
-    EXPECT_EQ(rom.Memory(0x7FFF, 1), Bytes({Rom::kFactoryByte}));         // below the program area
-
     EXPECT_EQ(Exchange(rom, {kErase, Bytes({0xEE, 0x11})}), kAck + kAck);
     EXPECT_EQ(rom.EepromErases(), 1);
-    EXPECT_EQ(rom.Memory(0x4000, 1) + rom.Memory(0x47FF, 1), Bytes({0, 0}));
 
     // An option byte, then a record; a frame split over arrivals is assembled by count.
     EXPECT_EQ(Exchange(rom, {kWrite, AddressFrame(0x4803), Bytes({0x00, 0x12, 0x12})}), kAck + kAck + kAck);
@@ -98,7 +92,7 @@ TEST(RomBootloaderDevice, RefusesABadFrameAndResynchronisesOnTheNextCommand) {
     };
     const std::vector<Case> cases = {
         {"wrong complement", "", Bytes({0x31, 0xCF})},
-        {"unknown command", "", Bytes({0x00, 0xFF})},
+        {"unknown command", "", Bytes({0x02, 0xFD})},
         {"unknown erase parameter", kErase, Bytes({0xFF, 0x01})},
         {"address checksum", kWrite, badAddress},
         {"address below the memory", kWrite, AddressFrame(0x3FFF)},
@@ -280,6 +274,149 @@ TEST(RomBootloaderDevice, RefusesOrCorruptsTheRecordWrittenAtTheChosenAddress) {
         EXPECT_EQ(Exchange(rom, {kRead, AddressFrame(0x907F), Bytes({0x05, 0xFA})}),
                   kAck + kAck + kAck + Bytes({Rom::kFactoryByte}) + c.held + Bytes({Rom::kFactoryByte}));
     }
+}
+
+TEST(RomBootloaderDevice, EachEraseClearsItsOwnAreas) {
+    const ByteString factory = Bytes({Rom::kFactoryByte});
+    const ByteString erased = Bytes({0x00});
+    struct Place {
+        const char* what;
+        std::uint32_t address;
+        bool global;  // cleared by the global erase
+        bool eeprom;  // cleared by the EEPROM's erase
+    };
+    const std::vector<Place> places = {
+        {"EEPROM, first byte", 0x4000, true, true},
+        {"EEPROM, last byte", 0x47FF, true, true},
+        {"an option byte", 0x4803, true, false},
+        {"past the option bytes", 0x4880, false, false},
+        {"below the program area", 0x7FFF, false, false},
+        {"program area, first byte", 0x8000, true, false},
+        {"program area, last byte", Rom::kMemoryEnd - 1, true, false},
+    };
+    for (const bool global : {true, false}) {
+        SCOPED_TRACE(global ? "global erase" : "EEPROM erase");
+        Rom rom;
+        rom.OnBytes(Bytes({0x7F}));
+        ASSERT_EQ(Exchange(rom, {kErase, global ? Bytes({0xFF, 0x00}) : Bytes({0xEE, 0x11})}), kAck + kAck);
+        for (const Place& p : places) {
+            EXPECT_EQ(rom.Memory(p.address, 1), (global ? p.global : p.eeprom) ? erased : factory) << p.what;
+        }
+    }
+}
+
+TEST(RomBootloaderDevice, GetListsTheVersionAndTheCommandsInOneReply) {
+    const ByteString get = Bytes({0x00, 0xFF});
+    // 0x79, five bytes follow less one, the version, the codes, 0x79.
+    const ByteString reply = Bytes({0x79, 0x05, 0x13, 0x00, 0x11, 0x21, 0x31, 0x43, 0x79});
+    Rom rom;
+    rom.OnBytes(Bytes({0x7F}));
+    const Reply answer = rom.OnBytes(get);
+    ASSERT_EQ(answer.size(), 1u) << "one piece";
+    EXPECT_EQ(Pieces(answer), (std::vector<Timed>{{reply, 0ms}}));
+    const RomFrame noted = rom.Log().back();
+    EXPECT_TRUE(noted.kind == RomFrame::Kind::Command && noted.acknowledged);
+    EXPECT_EQ(rom.Frames(), std::vector<ByteString>{get});
+
+    // Asked again, and in one arrival with the next command, each answered in turn.
+    EXPECT_EQ(Send(rom, get + kErase), reply + kAck);
+    EXPECT_EQ(Send(rom, Bytes({0xFF, 0x00})), kAck);
+    EXPECT_EQ(rom.GlobalErases(), 1);
+}
+
+TEST(RomBootloaderDevice, ReadOutProtectionRefusesReadMemoryOnly) {
+    Rom rom(RomOptions{.readProtected = true});
+    rom.OnBytes(Bytes({0x7F}));
+    // Refused at the command; the address that follows in the arrival is dropped.
+    EXPECT_EQ(Send(rom, kRead + AddressFrame(0x48CD)), kNack);
+    EXPECT_FALSE(rom.Log().back().acknowledged);
+    EXPECT_EQ(Send(rom, Bytes({0x00, 0xFF})), Bytes({0x79, 0x05, 0x13, 0x00, 0x11, 0x21, 0x31, 0x43, 0x79}));
+    EXPECT_EQ(Exchange(rom, {kErase, Bytes({0xFF, 0x00})}), kAck + kAck);
+    EXPECT_EQ(Exchange(rom, {kWrite, AddressFrame(0x9000), DataFrame(kPayload)}), kAck + kAck + kAck);
+    EXPECT_EQ(rom.Memory(0x9000, 4), kPayload);
+    EXPECT_EQ(Send(rom, kRead), kNack) << "still protected";
+}
+
+TEST(RomBootloaderDevice, ChipIdIsReadWhereItSitsAndNothingChangesIt) {
+    // The default: a die's x and y, the wafer, the lot "VT48305".
+    EXPECT_EQ(DefaultChipId(), Bytes({0x00, 0x17, 0x00, 0x42, 0x09, 'V', 'T', '4', '8', '3', '0', '5'}));
+    struct Case {
+        const char* what;
+        RomOptions options;
+        std::uint32_t at;
+        ByteString id;
+    };
+    const std::vector<Case> cases = {
+        {"the default", {}, 0x48CD, DefaultChipId()},
+        {"in the EEPROM", {.chipIdAt = 0x4100, .chipId = Bytes({0xC0, 0xFF, 0xEE})}, 0x4100, Bytes({0xC0, 0xFF, 0xEE})},
+        {"one byte in the program area", {.chipIdAt = 0x9001, .chipId = Bytes({0x00})}, 0x9001, Bytes({0x00})},
+        {"at the end of the memory", {.chipIdAt = Rom::kMemoryEnd - 2, .chipId = Bytes({0x12, 0x34})},
+         Rom::kMemoryEnd - 2, Bytes({0x12, 0x34})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto count = static_cast<std::uint8_t>(c.id.size() - 1);
+        const ByteString read = kRead + AddressFrame(c.at) + Bytes({count, static_cast<std::uint8_t>(~count)});
+        Rom rom(c.options);
+        rom.OnBytes(Bytes({0x7F}));
+        EXPECT_EQ(Send(rom, read), kAck + kAck + kAck + c.id);
+
+        EXPECT_EQ(Exchange(rom, {kErase, Bytes({0xFF, 0x00}), kErase, Bytes({0xEE, 0x11})}), kAck + kAck + kAck + kAck);
+        // A write that reaches into the ID from below is refused whole; the
+        // byte just past it is written.
+        EXPECT_EQ(Exchange(rom, {kWrite, AddressFrame(c.at - 3), DataFrame(kPayload)}), kAck + kAck + kNack);
+        EXPECT_EQ(Exchange(rom, {kWrite, AddressFrame(c.at - 4), DataFrame(kPayload)}), kAck + kAck + kAck);
+        if (c.at + c.id.size() < Rom::kMemoryEnd) {
+            const std::uint32_t past = c.at + static_cast<std::uint32_t>(c.id.size());
+            EXPECT_EQ(Exchange(rom, {kWrite, AddressFrame(past), DataFrame(Bytes({0xA5}))}), kAck + kAck + kAck);
+            EXPECT_EQ(rom.Memory(past, 1), Bytes({0xA5}));
+        }
+        EXPECT_EQ(rom.Memory(c.at - 4, 4), kPayload);
+        EXPECT_EQ(Send(rom, read), kAck + kAck + kAck + c.id);
+        EXPECT_EQ(rom.Memory(c.at, c.id.size()), c.id);
+    }
+}
+
+TEST(RomBootloaderDevice, ChipIdOrCalibrationThatDoesNotFitIsRefused) {
+    struct Case {
+        const char* what;
+        RomOptions options;
+    };
+    const std::vector<Case> cases = {
+        {"an empty ID", {.chipId = ""}},
+        {"an ID of 257 bytes", {.chipId = ByteString(257, '\x01')}},
+        {"an ID below the memory", {.chipIdAt = Rom::kMemoryStart - 1}},
+        {"an ID past the memory", {.chipIdAt = Rom::kMemoryEnd - 2, .chipId = Bytes({1, 2, 3})}},
+        {"calibration past 0x043FF", {.calibration = ByteString(1025, '\x01')}},
+    };
+    for (const Case& c : cases) EXPECT_THROW(Rom{c.options}, std::invalid_argument) << c.what;
+}
+
+TEST(RomBootloaderDevice, CalibrationIsHeldUntilAnEraseClearsTheEeprom) {
+    const ByteString pattern = Rom::CalibrationPattern();
+    ASSERT_EQ(pattern.size(), 1024u);
+    EXPECT_EQ(pattern.find_first_of(Bytes({Rom::kFactoryByte, 0x00, 0xFF})), ByteString::npos)
+        << "every byte tells calibration from the factory's and from an erase";
+    EXPECT_NE(pattern.substr(0, 512), pattern.substr(512)) << "a copy at the wrong place shows";
+    EXPECT_EQ(pattern, Rom::CalibrationPattern()) << "the same every time";
+
+    const ByteString factory(1, static_cast<char>(Rom::kFactoryByte));
+    for (const ByteString& parameter : {Bytes({0xFF, 0x00}), Bytes({0xEE, 0x11})}) {
+        SCOPED_TRACE(Hex(parameter));
+        Rom rom(RomOptions{.calibration = pattern});
+        EXPECT_EQ(rom.Memory(0x4000, 1024), pattern);
+        EXPECT_EQ(rom.Memory(0x4400, 1), factory) << "the rest of the EEPROM as ever";
+        rom.OnBytes(Bytes({0x7F}));
+        // Read Memory hands it out as any memory.
+        EXPECT_EQ(Send(rom, kRead + AddressFrame(0x4300) + Bytes({0xFF, 0x00})),
+                  kAck + kAck + kAck + pattern.substr(0x300));
+        EXPECT_EQ(Exchange(rom, {kErase, parameter}), kAck + kAck);
+        EXPECT_EQ(rom.Memory(0x4000, 1024), ByteString(1024, '\0'));
+    }
+
+    // Content of the caller's own: what it does not cover keeps the factory byte.
+    Rom own(RomOptions{.calibration = "cal"});
+    EXPECT_EQ(own.Memory(0x4000, 4), "cal" + factory);
 }
 
 }  // namespace

@@ -103,9 +103,9 @@ void FlashingTest::memoryAfterARun() {
 
     QCOMPARE(QString::fromStdString(f.w.Text("txtRec")), log);
     QVERIFY(f.w.dialogs.messages.empty());
-    // The EEPROM area holds records 0 to 7 only when EEPROM was chosen.
-    const std::string eepromArea = eeprom ? kTwoBlocks.substr(kHeader, 8 * kRecord)
-                                          : std::string(8 * kRecord, static_cast<char>(RomBootloaderDevice::kFactoryByte));
+    // The EEPROM area holds records 0 to 7 only when EEPROM was chosen;
+    // otherwise the global erase has left it empty.
+    const std::string eepromArea = eeprom ? kTwoBlocks.substr(kHeader, 8 * kRecord) : std::string(8 * kRecord, '\0');
     QCOMPARE(f.rom->Memory(0x4000, 8 * kRecord), eepromArea);
     // The program area from 0x9000: record 160, then the last 100 bytes padded with 0xFF.
     QCOMPARE(f.rom->Memory(0x9000, 2 * kRecord), kTwoBlocks.substr(kProgramOffset) + std::string(28, '\xFF'));
