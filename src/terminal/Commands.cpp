@@ -117,42 +117,29 @@ int RomCommand(const LoadCommand& command, TerminalOperator& op, PortLog& log) {
     if (!OpenDevicePort(port, op, command.Port(), RomLineSettings(command.baud))) {
         return EndedBeforeTheLine(log, op, start, kExitPortProblem);
     }
-    op.SetEeprom(command.eeprom);
     ByteString wrs;
-    std::size_t recordsWritten = 0;
-    std::string chipId;  // in hex, once read
-    rom::FlashingOptions options;
-    options.wakePatience = command.wait;
-    options.readBack = command.verify;
-    options.progress = [&op, &recordsWritten](rom::RunPhase phase, std::size_t done, std::size_t total) {
-        if (phase == rom::RunPhase::Writing) recordsWritten = done;
-        op.ShowRecords(phase == rom::RunPhase::Writing ? "written" : "read back", done, total);
-    };
+    RomRunSeen seen;
+    rom::FlashingOptions options = RomRunOptions(command, op, command.Port(), seen);
     options.imageRead = log.ImageHook();
     if (command.chipIdLength > 0) {
-        options.chipId = rom::MemoryArea{command.chipIdAddress, command.chipIdLength};
         // One chip is flashed whatever its ID: it is only told and logged.
-        options.beforeErase = [&op, &log, &chipId](const rom::ChipFacts& facts) {
+        options.beforeErase = [&op, &log, &seen](const rom::ChipFacts& facts) {
+            seen.chip = facts;
             if (facts.chipIdUnreadable) {
                 op.Say("chip ID unreadable");
                 log.SetChip({}, "chip ID unreadable");
             } else {
-                chipId = LowerHex(facts.chipId);
+                const std::string chipId = LowerHex(facts.chipId);
                 op.Say("chip ID " + chipId);
                 log.SetChip(chipId, {});
             }
             return true;
         };
     }
-    if (command.keepEeprom) {
-        options.keepEeprom = [&command, &op, &chipId](const ByteString& area) {
-            return KeepEeprom(command, op, command.Port(), chipId, area);
-        };
-    }
     const auto runStart = Clock::now();
     const rom::FlashingOutcome outcome = rom::RunFlashing(port, op, wrs, choice, options);
     port.ClosePort();
-    return EndRomRun(op, log, static_cast<std::int64_t>(recordsWritten * rom::kRecordSize), runStart, outcome);
+    return EndRomRun(op, log, static_cast<std::int64_t>(seen.recordsWritten * rom::kRecordSize), runStart, outcome);
 }
 
 // --rom --restore-eeprom: the backup written back; nothing else is sent to

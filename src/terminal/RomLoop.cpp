@@ -5,7 +5,6 @@
 
 #include "rombootloader/FlashingRun.h"
 #include "rombootloader/ImageTransfer.h"
-#include "terminal/EepromBackup.h"
 #include "terminal/RomSteps.h"
 
 namespace veltra::terminal {
@@ -14,30 +13,17 @@ FlashDevice RomTurn(SerialPort& port, TerminalOperator& op, ByteString& wrs, con
                     const LoadCommand& command, const std::string& portName, RomLine& line) {
     return [&port, &op, &wrs, &image, &command, &portName, &line](int number) -> std::optional<DeviceEnd> {
         using Clock = std::chrono::steady_clock;
-        op.SetEeprom(command.eeprom);
-        std::size_t recordsWritten = 0;
-        rom::ChipFacts seen;
-        rom::FlashingOptions options;
-        options.wakePatience = command.wait;
-        options.readBack = command.verify;
+        RomRunSeen seen;
+        rom::FlashingOptions options = RomRunOptions(command, op, portName, seen);
+        // Woken by the line's probe, and only a ROM bootloader is flashed.
         options.synchronised = true;
         options.requireGet = true;
-        options.progress = [&op, &recordsWritten](rom::RunPhase phase, std::size_t done, std::size_t total) {
-            if (phase == rom::RunPhase::Writing) recordsWritten = done;
-            op.ShowRecords(phase == rom::RunPhase::Writing ? "written" : "read back", done, total);
-        };
-        if (command.chipIdLength > 0) options.chipId = rom::MemoryArea{command.chipIdAddress, command.chipIdLength};
         options.beforeErase = [&seen, &line](const rom::ChipFacts& facts) {
-            seen = facts;
+            seen.chip = facts;
             // The board flashed last, back in its bootloader (reset, or put
             // on again): flashed once is enough.
             return facts.chipId.empty() || LowerHex(facts.chipId) != line.lastChipId;
         };
-        if (command.keepEeprom) {
-            options.keepEeprom = [&](const ByteString& area) {
-                return KeepEeprom(command, op, portName, LowerHex(seen.chipId), area);
-            };
-        }
         const auto start = Clock::now();
         const rom::FlashingOutcome outcome = rom::RunFlashing(port, op, wrs, image, options);
         if (outcome == rom::FlashingOutcome::NotBootloader) {
@@ -45,7 +31,7 @@ FlashDevice RomTurn(SerialPort& port, TerminalOperator& op, ByteString& wrs, con
             return std::nullopt;
         }
         if (outcome == rom::FlashingOutcome::Skipped) {
-            op.Say("already flashed: chip ID " + LowerHex(seen.chipId));
+            op.Say("already flashed: chip ID " + LowerHex(seen.chip.chipId));
             return std::nullopt;
         }
         DeviceEnd end;
@@ -54,9 +40,9 @@ FlashDevice RomTurn(SerialPort& port, TerminalOperator& op, ByteString& wrs, con
         const std::string last = LastWords(op.LastTrafficLog());
         end.status = last.empty() ? op.LastMessage() : last;
         end.code = ExitCodeOf(outcome);
-        end.bytes = static_cast<std::int64_t>(recordsWritten * rom::kRecordSize);
+        end.bytes = static_cast<std::int64_t>(seen.recordsWritten * rom::kRecordSize);
         end.chipIdAsked = command.chipIdLength > 0;
-        end.chipId = LowerHex(seen.chipId);
+        end.chipId = LowerHex(seen.chip.chipId);
         // A backup of the EEPROM that could not be kept: every board after
         // would meet the same.
         end.endsLine = outcome == rom::FlashingOutcome::FileProblem;

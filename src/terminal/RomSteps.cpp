@@ -1,6 +1,7 @@
 #include "terminal/RomSteps.h"
 
-#include "terminal/TerminalOperator.h"
+#include "rombootloader/ImageTransfer.h"
+#include "terminal/EepromBackup.h"
 
 namespace veltra::terminal {
 
@@ -37,6 +38,25 @@ std::string LowerHex(const ByteString& bytes) {
         text += kDigits[byte & 0x0F];
     }
     return text;
+}
+
+rom::FlashingOptions RomRunOptions(const LoadCommand& command, TerminalOperator& op, const std::string& port,
+                                   RomRunSeen& seen) {
+    op.SetEeprom(command.eeprom);
+    rom::FlashingOptions options;
+    options.wakePatience = command.wait;
+    options.readBack = command.verify;
+    options.progress = [&op, &seen](rom::RunPhase phase, std::size_t done, std::size_t total) {
+        if (phase == rom::RunPhase::Writing) seen.recordsWritten = done;
+        op.ShowRecords(phase == rom::RunPhase::Writing ? "written" : "read back", done, total);
+    };
+    if (command.chipIdLength > 0) options.chipId = rom::MemoryArea{command.chipIdAddress, command.chipIdLength};
+    if (command.keepEeprom) {
+        options.keepEeprom = [&command, &op, port, &seen](const ByteString& area) {
+            return KeepEeprom(command, op, port, LowerHex(seen.chip.chipId), area);
+        };
+    }
+    return options;
 }
 
 }  // namespace veltra::terminal

@@ -6,7 +6,9 @@
 
 #include "rombootloader/FlashingRun.h"
 #include "serial/ByteString.h"
+#include "terminal/CommandLine.h"
 #include "terminal/ExitCode.h"
+#include "terminal/TerminalOperator.h"
 
 namespace veltra::terminal {
 
@@ -22,5 +24,19 @@ ExitCode ExitCodeOf(rom::FlashingOutcome outcome);
 
 // "0a1bff": two lowercase hex digits a byte, as the log's sha256.
 std::string LowerHex(const ByteString& bytes);
+
+// What a run of the command line tells its caller as it goes.
+struct RomRunSeen {
+    std::size_t recordsWritten = 0;
+    rom::ChipFacts chip;  // kept by the caller's beforeErase, which must store it here
+};
+
+// The run's options from the command line, for a run on `port` (as given):
+// the wake-up's patience, the read-back, the record counts on the progress
+// line, the chip ID's area, and the EEPROM kept in a backup (--keep-eeprom),
+// named by the chip ID in `seen` once read. Sets the operator's EEPROM box.
+// The caller adds beforeErase.
+rom::FlashingOptions RomRunOptions(const LoadCommand& command, TerminalOperator& op, const std::string& port,
+                                   RomRunSeen& seen);
 
 }  // namespace veltra::terminal

@@ -19,6 +19,7 @@
 #include "rombootloader/BootloaderFrames.h"
 #include "sim/RomBootloaderDevice.h"
 #include "support/LoadRun.h"
+#include "support/RomLayout.h"
 #include "support/LogLines.h"
 #include "support/TempFolder.h"
 #include "terminal/EepromBackup.h"
@@ -28,6 +29,10 @@ namespace veltra::terminal {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::kHeader;
+using testing::kProgramOffset;
+using testing::kRecord;
+using testing::kProgramBase;
 using sim::RomBootloaderDevice;
 using sim::RomOptions;
 using testing::Ended;
@@ -36,10 +41,6 @@ using testing::LineFor;
 using testing::Lines;
 using testing::LoadToTheEnd;
 
-constexpr std::size_t kHeader = 64;
-constexpr std::size_t kRecord = 128;
-constexpr std::size_t kProgramOffset = kHeader + kRecord * 160;
-constexpr std::uint32_t kProgramBase = 0x9000;
 constexpr std::uint32_t kEeprom = 0x4000;
 constexpr std::size_t kKept = 1024;
 const std::string kOldByte(1, static_cast<char>(RomBootloaderDevice::kFactoryByte));

@@ -15,6 +15,7 @@
 
 #include "sim/RomBootloaderDevice.h"
 #include "support/LoadRun.h"
+#include "support/RomLayout.h"
 #include "support/TempFolder.h"
 #include "support/LogLines.h"
 
@@ -22,6 +23,10 @@ namespace veltra::terminal {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::kHeader;
+using testing::kProgramOffset;
+using testing::kRecord;
+using testing::kProgramBase;
 using sim::RomBootloaderDevice;
 using sim::RomOptions;
 using testing::Ended;
@@ -30,10 +35,6 @@ using testing::LineFor;
 using testing::Lines;
 using testing::LoadToTheEnd;
 
-constexpr std::size_t kHeader = 64;
-constexpr std::size_t kRecord = 128;
-constexpr std::size_t kProgramOffset = kHeader + kRecord * 160;
-constexpr std::uint32_t kProgramBase = 0x9000;
 
 // An image with EEPROM records, three program records (the last one short)
 // and option values in its header.

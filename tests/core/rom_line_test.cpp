@@ -18,6 +18,7 @@
 #include "support/ChildProgram.h"
 #include "support/LineOfDevices.h"
 #include "support/LoadRun.h"
+#include "support/RomLayout.h"
 #include "support/LogLines.h"
 #include "support/TempFolder.h"
 
@@ -25,6 +26,9 @@ namespace veltra::terminal {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::kHeader;
+using testing::kProgramOffset;
+using testing::kRecord;
 using sim::RomBootloaderDevice;
 using sim::RomOptions;
 using testing::ChildProgram;
@@ -32,9 +36,6 @@ using testing::LineOfDevices;
 using testing::LogLines;
 
 constexpr auto kPatience = testing::kLoadPatience;
-constexpr std::size_t kHeader = 64;
-constexpr std::size_t kRecord = 128;
-constexpr std::size_t kProgramOffset = kHeader + kRecord * 160;
 
 // A program area of two records, the first with its marker.
 std::string Image() {

@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "support/RomLayout.h"
 #include "window/support/PortWindow.h"
 
-inline constexpr std::size_t kHeader = 64;
-inline constexpr std::size_t kRecord = 128;
-inline constexpr std::size_t kProgramOffset = kHeader + kRecord * 160;
+using veltra::testing::kHeader;
+using veltra::testing::kProgramOffset;
+using veltra::testing::kRecord;
 
 // An image of `length` bytes: a header with the option values, records of a
 // pattern, and the marker 0x23 at the start of record 160 when it is there.
